@@ -1,0 +1,42 @@
+# The two commands: `make run` plays the show, `make test` runs the tests.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: run test build data bench capture deps configure asan tsan clean
+
+run: build data
+	./$(BUILD)/velkor
+
+test: build data
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+deps:
+	@sh tools/install-deps.sh
+
+configure: deps
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# DATA/ is generated when missing or older than the generator.
+data: build
+	@if [ -x $(BUILD)/assetgen ] && { [ ! -f DATA/.complete ] || [ $(BUILD)/assetgen -nt DATA/.complete ]; }; then \
+	  ./$(BUILD)/assetgen DATA; \
+	fi
+
+bench: build data
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
+
+capture: build data
+	./$(BUILD)/velkor-capture --out show.mkv
+
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVELKOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
+
+tsan:
+	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DVELKOR_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+
+clean:
+	rm -rf build build-asan build-tsan

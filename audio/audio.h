@@ -1,0 +1,7 @@
+// Sound: opening streams and publishing the music position.
+#pragma once
+#include "platform/win/win.h"
+
+int openStream(const char* fileName);
+DWORD musicPollerThread(void* parameter);
+void streamEndSync(DWORD handle, DWORD channel, DWORD data, DWORD user);

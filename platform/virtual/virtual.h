@@ -1,0 +1,52 @@
+// Control of the headless backend: the deterministic virtual clock and
+// display, the scripted dialog and keys, shots, the trace and failure
+// injection. Used by velkor-capture and the tests, never by the show.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr int64_t kVtTicksPerSecond = 10000000;
+
+// Virtual display rate in frames per second (default 60).
+void vtSetDisplayRate(int fps);
+
+// Dialog script, one action a word, run in order when the dialog opens:
+// "click:ID" (a click on the control with that id), "tab", "space", "enter",
+// "escape", "close". Default: {"click:103"} (Launch! in full screen).
+void vtSetDialogScript(const std::vector<std::string>& actions);
+
+// A key press (virtual key code) or the close box at a virtual time.
+void vtScheduleKey(double seconds, int virtualKey);
+void vtScheduleClose(double seconds);
+
+// Ends the run at that virtual time: ExitProcess(0) from the scheduler.
+void vtEndAt(double seconds);
+
+// Called at every vertical blank with the virtual time and the picture the
+// display shows (640 x 480, 0x00RRGGBB, rows 2560 bytes apart).
+void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels)> hook);
+
+// Called once when the process ends, before it exits, with the exit code.
+void vtSetExitHook(std::function<void(int code)> hook);
+
+// Trace lines go to this file (nothing when empty).
+void vtSetTraceFile(const std::string& path);
+
+// Makes a step fail (see sysShouldFail in platform/sys.h). "Lock:lost" makes
+// the next lock answer "surface lost" once.
+void vtFailStep(const std::string& step);
+
+// Mixed audio, 44,100 Hz stereo 16-bit, handed over in time order as the
+// virtual clock moves on.
+void vtSetAudioSink(std::function<void(const int16_t* frames, int count)> sink);
+
+// Current virtual time in ticks, and the number of show passes so far
+// (PeekMessageA calls that found no message).
+int64_t vtNow();
+int64_t vtPassCount();
+
+// Messages the show put in message boxes, in order (the virtual box is
+// answered at once).
+const std::vector<std::string>& vtMessageBoxes();
