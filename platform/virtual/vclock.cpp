@@ -1,0 +1,261 @@
+// The virtual clock: a discrete-event scheduler for the show's threads.
+//
+// Exactly one registered thread runs at a time. A thread gives up its turn
+// only when it waits (Sleep, the next vertical blank, the end of the thread);
+// the waiting thread with the earliest wake-up (then the lowest id) runs next,
+// and the clock jumps to its wake-up time. Work therefore costs no virtual
+// time, and a run is the same on every machine: same frames, same trace.
+#include "platform/virtual/vclock.h"
+
+#include <png.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/sys.h"
+#include "platform/virtual/virtual.h"
+
+namespace {
+
+struct VThread {
+    int id = 0;
+    int64_t wake = 0;
+    bool done = false;
+    std::condition_variable cv;
+};
+
+struct ThreadExitSignal {};
+
+std::mutex g_lock;
+std::deque<VThread> g_threadStore;  // stable addresses; handles point here
+std::vector<VThread*> g_waiting;     // threads not running and not done
+VThread* g_current = nullptr;
+int g_nextId = 0;
+std::atomic<int64_t> g_now{0};
+thread_local VThread* t_self = nullptr;
+
+int g_fps = 60;
+int64_t g_endAt = -1;
+uint32_t g_display[640 * 480];
+std::function<void(int64_t, const uint32_t*)> g_frameHook;
+std::vector<std::function<void(int)>> g_exitHooks;
+std::atomic<bool> g_exiting{false};
+
+FILE* g_trace = nullptr;
+std::mutex g_traceLock;
+std::atomic<int64_t> g_passes{0};
+
+std::mutex g_failLock;
+std::multiset<std::string> g_failSteps;
+
+// Threads other than the one that first touched the clock are registered by
+// vtCreateThread; the first one (the process's main thread) registers here.
+VThread* self(std::unique_lock<std::mutex>&) {
+    if (!t_self) {
+        g_threadStore.emplace_back();
+        t_self = &g_threadStore.back();
+        t_self->id = g_nextId++;
+        if (!g_current) g_current = t_self;
+    }
+    return t_self;
+}
+
+int64_t vblankTick(int64_t n) { return n * kVtTicksPerSecond / g_fps; }
+
+int64_t nextVblankAfter(int64_t t) {
+    int64_t n = t * g_fps / kVtTicksPerSecond;
+    while (vblankTick(n) <= t) n++;
+    return n ? vblankTick(n) : vblankTick(1);
+}
+
+[[noreturn]] void finishProcess(int code) {
+    bool expected = false;
+    if (g_exiting.compare_exchange_strong(expected, true)) {
+        vtTrace("exit %d", code);
+        for (auto& hook : g_exitHooks) hook(code);
+        std::lock_guard<std::mutex> guard(g_traceLock);
+        if (g_trace) fclose(g_trace);
+        g_trace = nullptr;
+    }
+    fflush(stdout);
+    fflush(stderr);
+    _exit(code);
+}
+
+// Moves the clock to t: every vertical blank on the way shows the display
+// picture, and the audio output consumes its samples up to there.
+void advanceTo(int64_t t) {
+    int64_t now = g_now.load();
+    while (true) {
+        int64_t vblank = nextVblankAfter(now);
+        if (vblank > t) break;
+        vtAudioAdvance(vblank);
+        g_now.store(vblank);
+        now = vblank;
+        if (g_frameHook) g_frameHook(vblank, g_display);
+    }
+    vtAudioAdvance(t);
+    g_now.store(t);
+}
+
+// Hands the turn to the waiting thread that is due first. Called with the
+// lock held by the thread that gives up its turn.
+void scheduleNext(std::unique_lock<std::mutex>& lock) {
+    if (g_waiting.empty()) {
+        g_current = nullptr;  // nothing left to run: the process is ending
+        return;
+    }
+    auto it = std::min_element(g_waiting.begin(), g_waiting.end(), [](VThread* a, VThread* b) {
+        return a->wake != b->wake ? a->wake < b->wake : a->id < b->id;
+    });
+    VThread* next = *it;
+    g_waiting.erase(it);
+    if (g_endAt >= 0 && next->wake >= g_endAt) {
+        advanceTo(std::max(g_endAt, g_now.load()));
+        lock.unlock();
+        finishProcess(0);
+    }
+    if (next->wake > g_now.load()) advanceTo(next->wake);
+    g_current = next;
+    next->cv.notify_one();
+}
+
+}  // namespace
+
+void vtBlockUntil(int64_t wake) {
+    std::unique_lock<std::mutex> lock(g_lock);
+    VThread* me = self(lock);
+    me->wake = std::max(wake, g_now.load());
+    g_waiting.push_back(me);
+    scheduleNext(lock);
+    me->cv.wait(lock, [me] { return g_current == me; });
+}
+
+void vtWaitVblank() {
+    int64_t next;
+    {
+        std::unique_lock<std::mutex> lock(g_lock);
+        next = nextVblankAfter(g_now.load());
+    }
+    vtBlockUntil(next);
+}
+
+HANDLE vtCreateThread(DWORD (*start)(void*), void* param) {
+    std::unique_lock<std::mutex> lock(g_lock);
+    self(lock);
+    g_threadStore.emplace_back();
+    VThread* t = &g_threadStore.back();
+    t->id = g_nextId++;
+    t->wake = g_now.load();
+    g_waiting.push_back(t);
+    std::thread([t, start, param] {
+        {
+            std::unique_lock<std::mutex> lock(g_lock);
+            t_self = t;
+            t->cv.wait(lock, [t] { return g_current == t; });
+        }
+        try {
+            start(param);
+        } catch (const ThreadExitSignal&) {
+        }
+        std::unique_lock<std::mutex> lock(g_lock);
+        t->done = true;
+        scheduleNext(lock);
+    }).detach();
+    return t;
+}
+
+void vtExitThread() { throw ThreadExitSignal{}; }
+
+[[noreturn]] void vtExitProcess(int code) { finishProcess(code); }
+
+void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
+    // Clip to the 640 x 480 display; the picture appears at the next blank.
+    for (int row = 0; row < height; row++) {
+        int dy = y + row;
+        if (dy < 0 || dy >= 480) continue;
+        const uint32_t* src = (const uint32_t*)((const uint8_t*)pixels + (size_t)row * pitch);
+        int x0 = std::max(0, x), x1 = std::min(640, x + width);
+        if (x1 > x0) memcpy(&g_display[dy * 640 + x0], src + (x0 - x), (size_t)(x1 - x0) * 4);
+    }
+}
+
+void vtCountPass() { g_passes++; }
+
+void vtTrace(const char* format, ...) {
+    std::lock_guard<std::mutex> guard(g_traceLock);
+    if (!g_trace) return;
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    int64_t now = g_now.load();
+    fprintf(g_trace, "%lld.%04lld %lld %s\n", (long long)(now / 10000), (long long)(now % 10000),
+            (long long)g_passes.load(), text);
+}
+
+// --- Control ------------------------------------------------------------------
+
+void vtSetDisplayRate(int fps) { g_fps = std::clamp(fps, 1, 1000); }
+void vtEndAt(double seconds) { g_endAt = (int64_t)(seconds * kVtTicksPerSecond); }
+void vtSetFrameHook(std::function<void(int64_t, const uint32_t*)> hook) { g_frameHook = std::move(hook); }
+void vtSetExitHook(std::function<void(int)> hook) { g_exitHooks.push_back(std::move(hook)); }
+int64_t vtNow() { return g_now.load(); }
+int64_t vtPassCount() { return g_passes.load(); }
+
+void vtSetTraceFile(const std::string& path) {
+    std::lock_guard<std::mutex> guard(g_traceLock);
+    if (g_trace) fclose(g_trace);
+    g_trace = path.empty() ? nullptr : fopen(path.c_str(), "w");
+    if (!path.empty() && !g_trace) fprintf(stderr, "%s: cannot write the trace file\n", path.c_str());
+}
+
+void vtFailStep(const std::string& step) {
+    std::lock_guard<std::mutex> guard(g_failLock);
+    g_failSteps.insert(step);
+}
+
+bool sysShouldFail(const char* step) {
+    std::lock_guard<std::mutex> guard(g_failLock);
+    auto it = g_failSteps.find(step);
+    if (it == g_failSteps.end()) return false;
+    if (strcmp(step, "Lock:lost") == 0) g_failSteps.erase(it);  // lost once, then restored
+    return true;
+}
+
+void sysTrace(const char* format, ...) {
+    char text[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    vtTrace("%s", text);
+}
+
+int64_t sysTicks() { return g_now.load(); }
+
+bool vtWritePng(const std::string& path, const uint32_t* pixels, int width, int height) {
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_BGRA;  // 0x00RRGGBB words in memory: B, G, R, 0
+    std::vector<uint32_t> opaque(pixels, pixels + (size_t)width * height);
+    for (auto& p : opaque) p |= 0xFF000000u;
+    if (!png_image_write_to_file(&image, path.c_str(), 0, opaque.data(), width * 4, nullptr)) {
+        fprintf(stderr, "%s: cannot write the picture (%s)\n", path.c_str(), image.message);
+        return false;
+    }
+    return true;
+}

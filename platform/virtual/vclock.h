@@ -1,0 +1,21 @@
+// Inside the headless backend: the scheduler and display shared by its files.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "platform/win/win.h"
+
+// Gives up the turn until the virtual clock reaches `wake` (ticks).
+void vtBlockUntil(int64_t wake);
+// Waits for the next vertical blank of the virtual display.
+void vtWaitVblank();
+HANDLE vtCreateThread(DWORD (*start)(void*), void* param);
+[[noreturn]] void vtExitThread();
+[[noreturn]] void vtExitProcess(int code);
+// Puts pixels on the virtual display (clipped); shown from the next blank on.
+void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y);
+void vtCountPass();
+void vtTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The audio output consumes samples up to the virtual time `ticks` (audio_virtual.cpp).
+void vtAudioAdvance(int64_t ticks);
+bool vtWritePng(const std::string& path, const uint32_t* pixels, int width, int height);
