@@ -185,6 +185,7 @@ BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd || msg->hwnd->destroyed) return 0;
+    vtTrace("message 0x%X 0x%llX", msg->message, (unsigned long long)msg->wParam);
     return msg->hwnd->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 

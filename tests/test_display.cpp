@@ -1,0 +1,116 @@
+// Block copy and clear, the frame clock, and the display set-up's failures.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/virtual/virtual.h"
+#include "shell/shell.h"
+#include "shell/state.h"
+
+TEST(Blocks, CopyMovesWholeBlocksOnlyAndLeavesTheRest) {
+    std::vector<uint8_t> src(1228800), dst(1228800, 0xEE);
+    for (size_t i = 0; i < src.size(); i++) src[i] = (uint8_t)(i * 7 + 3);
+    copyBlocks64(dst.data(), src.data(), 100);
+    EXPECT_EQ(memcmp(dst.data(), src.data(), 64), 0);
+    for (size_t i = 64; i < 100; i++) ASSERT_EQ(dst[i], 0xEE) << i;
+
+    copyBlocks64(dst.data(), src.data(), 1228800);
+    EXPECT_EQ(dst, src);
+
+    // Unaligned addresses work as well.
+    std::vector<uint8_t> odd(200, 0);
+    copyBlocks64(odd.data() + 3, src.data() + 5, 128);
+    EXPECT_EQ(memcmp(odd.data() + 3, src.data() + 5, 128), 0);
+    EXPECT_EQ(odd[131], 0);
+}
+
+TEST(Blocks, ClearZeroesWholeBlocksOnly) {
+    std::vector<uint32_t> picture(640 * 480, 0x00ABCDEF);
+    clearBuffer(picture.data(), 1228800);
+    for (uint32_t p : picture) ASSERT_EQ(p, 0u);
+    std::vector<uint8_t> bytes(100, 0x55);
+    clearBuffer(bytes.data(), 100);
+    for (int i = 0; i < 64; i++) ASSERT_EQ(bytes[i], 0);
+    for (int i = 64; i < 100; i++) ASSERT_EQ(bytes[i], 0x55);
+}
+
+TEST(FrameClock, MeasuresHundredthsOfASecondAcrossAWrap) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    g_lastCounter = now.QuadPart;
+    Sleep(25);
+    updateFrameClock();
+    EXPECT_FLOAT_EQ(g_frameDelta, 2.5f);
+
+    // Only the low halves count, as an unsigned difference: a previous
+    // reading 2^32 ticks further back (a wrap of the low half in between)
+    // still gives the 25 ms since.
+    QueryPerformanceCounter(&now);
+    g_lastCounter = now.QuadPart - ((int64_t)1 << 32);
+    Sleep(25);
+    updateFrameClock();
+    EXPECT_FLOAT_EQ(g_frameDelta, 2.5f);
+}
+
+namespace {
+
+struct Failure {
+    bool fullscreen;
+    const char* step;
+    const char* message;
+};
+
+void openMainWindow(bool fullscreen) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = mainWindowProc;
+    wc.lpszClassName = "Orrindale";
+    RegisterClassA(&wc);
+    g_hwnd = fullscreen ? CreateWindowExA(WS_EX_TOPMOST, "Orrindale", "Velkor 2001", WS_POPUP, 0, 0, 1280, 1024,
+                                          nullptr, nullptr, nullptr, nullptr)
+                        : CreateWindowExA(0, "Orrindale", "Velkor 2001", WS_SYSMENU, 0, 0, 640, 500, nullptr,
+                                          nullptr, nullptr, nullptr);
+}
+
+}  // namespace
+
+class DisplayFailure : public ::testing::TestWithParam<Failure> {};
+
+// Each failing step shows its own message in the error box and the process
+// ends with exit code 0; nothing after the failing step runs.
+TEST_P(DisplayFailure, ShowsItsMessageAndEndsWithZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const Failure f = GetParam();
+    EXPECT_EXIT(
+        {
+            vtFailStep(f.step);
+            openMainWindow(f.fullscreen);
+            if (f.fullscreen)
+                initDisplayFullscreen(g_hwnd);
+            else
+                initDisplayWindowed(g_hwnd);
+            if (std::string(f.step) == "Lock") present2DWindowed(g_hwnd);
+            fprintf(stderr, "set-up went on\n");
+            ExitProcess(7);
+        },
+        ::testing::ExitedWithCode(0), std::string("^Error! ") + f.message + "\n$");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllMessages, DisplayFailure,
+    ::testing::Values(Failure{true, "DirectDrawCreate", "Cannot create DirectDraw object!"},
+                      Failure{true, "SetCooperativeLevel", "Cannot set exclusive cooperative level!"},
+                      Failure{true, "SetDisplayMode", "Set Display Mode failed!"},
+                      Failure{true, "CreateSurface:primary", "Cannot create primary surface!"},
+                      Failure{true, "GetAttachedSurface", "Cannot Get Attached Surface!"},
+                      Failure{false, "DirectDrawCreate", "Cannot create DirectDraw object!"},
+                      Failure{false, "SetCooperativeLevel", "Cannot set exclusive cooperative level!"},
+                      Failure{false, "CreateSurface:primary", "Cannot create primary surface!"},
+                      Failure{false, "CreateSurface:offscreen", "Cannot create back surface!"},
+                      Failure{false, "CreateClipper", "Cannot create clipper!"},
+                      Failure{false, "SetHWnd", "Cannot set Clipper to hWnd!"},
+                      Failure{false, "SetClipper", "Cannot attach front buffer!"},
+                      Failure{false, "Lock", "Lock sucks!"}));

@@ -1,0 +1,21 @@
+// Writing the show to a video file as the virtual clock runs.
+#pragma once
+#include <cstdint>
+#include <string>
+
+struct CaptureOptions {
+    std::string out;     // empty: no video
+    bool lossless = false;
+    int scale = 1;
+    int fps = 60;
+    double until = -1;   // seconds, or -1 for the whole show
+};
+
+// Opens the file; false (with a message) when it cannot.
+bool captureStart(const CaptureOptions& options);
+// One video frame at a vertical blank; nothing when no video is written.
+void captureFrame(int64_t ticks, const uint32_t* pixels);
+// Mixed audio in time order.
+void captureAudio(const int16_t* frames, int count);
+// Closes the file at the end of the run.
+void captureFinish(int exitCode);
