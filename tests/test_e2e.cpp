@@ -1,0 +1,242 @@
+// The whole show on the headless backend with the generated DATA/: it runs
+// from the dialog to the end of the finale, its cues come in order at their
+// positions, runs repeat exactly, and the pictures at chosen moments are
+// what the show means to show.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <turbojpeg.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+const std::string kCapture = std::string(VELKOR_BINARY_DIR) + "/velkor-capture";
+const uint32_t kCues[27] = {46076,    488884,   965036,   1453660,  1922412,  2873392,  3800968,
+                            4747584,  4800000,  5220928,  5270000,  5610000,  5691256,  7625968,
+                            9526380,  11436032, 13341332, 14064293, 14304870, 15026601, 15238296,
+                            15958798, 16199375, 16907768, 17142472, 19030000, 20800000};
+
+struct TraceLine {
+    double ms;
+    long pass;
+    std::string text;
+};
+
+std::string tempDir() {
+    static std::string dir;
+    if (dir.empty()) {
+        char pattern[] = "/tmp/velkor-e2e-XXXXXX";
+        dir = mkdtemp(pattern);
+    }
+    return dir;
+}
+
+int run(const std::string& args) {
+    std::string command = kCapture + " " + args + " 2>" + tempDir() + "/stderr.txt";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<TraceLine> readTrace(const std::string& path) {
+    std::vector<TraceLine> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        TraceLine t;
+        std::istringstream s(line);
+        s >> t.ms >> t.pass;
+        std::getline(s, t.text);
+        if (!t.text.empty() && t.text[0] == ' ') t.text.erase(0, 1);
+        out.push_back(t);
+    }
+    return out;
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool readPng(const std::string& path, std::vector<uint32_t>& pixels) {
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_BGRA;
+    pixels.assign((size_t)image.width * image.height, 0);
+    bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) && image.width == 640 &&
+              image.height == 480;
+    for (auto& p : pixels) p &= 0x00FFFFFF;
+    return ok;
+}
+
+// The screen picture the show makes of a 640 x 480 JPEG: 0x00RRGGBB.
+bool readScreenPicture(const std::string& path, std::vector<uint32_t>& pixels) {
+    std::string file = slurp(path);
+    tjhandle tj = tjInitDecompress();
+    std::vector<uint8_t> rgb(640 * 480 * 3);
+    bool ok = tjDecompress2(tj, (const unsigned char*)file.data(), file.size(), rgb.data(), 640, 0, 480, TJPF_RGB,
+                            0) == 0;
+    tjDestroy(tj);
+    pixels.resize(640 * 480);
+    for (int i = 0; i < 640 * 480; i++)
+        pixels[i] = (uint32_t)rgb[3 * i] << 16 | (uint32_t)rgb[3 * i + 1] << 8 | rgb[3 * i + 2];
+    return ok;
+}
+
+class WholeShow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        struct stat st;
+        ASSERT_EQ(stat("DATA/.complete", &st), 0) << "DATA/ is missing: run `make data` first";
+        ASSERT_EQ(stat(kCapture.c_str(), &st), 0) << kCapture;
+    }
+};
+
+}  // namespace
+
+TEST_F(WholeShow, RunsToTheEndWithEveryCueInOrderAndRepeatsExactly) {
+    const std::string dir = tempDir();
+    const std::string shots = " --shot 30:" + dir + "/a30.png --shot 47:" + dir + "/a47.png --shot 12.5:" + dir +
+                              "/a12.png";
+    ASSERT_EQ(run("--trace " + dir + "/t1.txt" + shots), 0) << slurp(dir + "/stderr.txt");
+    auto trace = readTrace(dir + "/t1.txt");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back().text, "exit 0");
+
+    std::vector<int> cues, scenes, rates;
+    for (auto& t : trace) {
+        int k = 0;
+        unsigned position = 0;
+        if (sscanf(t.text.c_str(), "cue %d at %u", &k, &position) == 2) {
+            cues.push_back(k);
+            ASSERT_GE(position, kCues[k - 1]) << "cue " << k;
+            // Fired in the first pass at or past the threshold: the position
+            // had not moved on by more than a pass or two's worth of music.
+            EXPECT_LT(position - kCues[k - 1], 176400u / 10) << "cue " << k;
+        }
+        if (sscanf(t.text.c_str(), "scene %d", &k) == 1) scenes.push_back(k);
+        size_t at = t.text.find("BASS_ChannelSetAttributes(");
+        if (at != std::string::npos) rates.push_back(atoi(t.text.c_str() + t.text.find(',', at) + 1));
+    }
+    std::vector<int> all(27);
+    for (int i = 0; i < 27; i++) all[i] = i + 1;
+    EXPECT_EQ(cues, all);
+    EXPECT_EQ(scenes, (std::vector<int>{1, 2, 3, 4}));
+    ASSERT_EQ(rates.size(), 441u);
+    for (int i = 0; i < 441; i++) ASSERT_EQ(rates[i], 44100 - 100 * i);
+
+    // A second run: the same trace and the same pictures.
+    const std::string shots2 = " --shot 30:" + dir + "/b30.png --shot 47:" + dir + "/b47.png --shot 12.5:" + dir +
+                               "/b12.png";
+    ASSERT_EQ(run("--trace " + dir + "/t2.txt" + shots2), 0);
+    EXPECT_TRUE(slurp(dir + "/t1.txt") == slurp(dir + "/t2.txt")) << "the traces differ";
+    for (const char* n : {"30", "47", "12"})
+        EXPECT_TRUE(slurp(dir + "/a" + n + ".png") == slurp(dir + "/b" + n + ".png")) << "shot " << n;
+
+    // In the middle of scene 2 the 3D picture is not black.
+    std::vector<uint32_t> shot;
+    ASSERT_TRUE(readPng(dir + "/a30.png", shot));
+    size_t lit = 0;
+    for (uint32_t p : shot) lit += p != 0;
+    EXPECT_GT(lit, shot.size() / 10);
+}
+
+TEST_F(WholeShow, InterludesRevealThePaintingInTheOrderOfTheWaveMap) {
+    const std::string dir = tempDir();
+    // Find interlude A's span from the trace, then look into its middle.
+    ASSERT_EQ(run("--until 40 --trace " + dir + "/ta.txt"), 0);
+    double start = -1, end = -1;
+    for (auto& t : readTrace(dir + "/ta.txt")) {
+        if (t.text.rfind("cue 5 ", 0) == 0) start = t.ms / 1000;
+        if (t.text.rfind("cue 6 ", 0) == 0) end = t.ms / 1000;
+    }
+    ASSERT_GT(start, 0);
+    ASSERT_GT(end, start + 2);
+    std::vector<uint32_t> scream, shot;
+    ASSERT_TRUE(readScreenPicture("DATA/scream.jpg", scream));
+    std::string wave = slurp("DATA/wave.raw");
+    ASSERT_EQ(wave.size(), 307200u);
+    char when[32];
+    snprintf(when, sizeof when, "%.3f", start + 1.5);
+    ASSERT_EQ(run("--until " + std::to_string(end) + " --shot " + when + ":" + dir + "/scan.png"), 0);
+    ASSERT_TRUE(readPng(dir + "/scan.png", shot));
+    // Every pixel is the painting or black; the shown ones all lie below
+    // some level in the map and the black ones (where the painting is not
+    // black itself) at or above it.
+    int maxShown = -1, minHidden = 256;
+    size_t shown = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            int i = y * 640 + x;
+            uint32_t p = shot[i];
+            int m = (uint8_t)wave[i];
+            if (x == 639 || y == 479) {
+                ASSERT_EQ(p, 0u) << x << "," << y;
+                continue;
+            }
+            if (p != 0) {
+                ASSERT_EQ(p, scream[i]) << x << "," << y;
+                maxShown = std::max(maxShown, m);
+                shown++;
+            } else if (scream[i] != 0) {
+                minHidden = std::min(minHidden, m);
+            }
+        }
+    EXPECT_LT(maxShown, minHidden);
+    EXPECT_GT(shown, 1000u);
+}
+
+TEST_F(WholeShow, WindowedRunEndsAfterTheFinale) {
+    const std::string dir = tempDir();
+    ASSERT_EQ(run("--windowed --trace " + dir + "/tw.txt --shot 30:" + dir + "/w30.png"), 0);
+    auto trace = readTrace(dir + "/tw.txt");
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back().text, "exit 0");
+    int cues = 0;
+    for (auto& t : trace) cues += t.text.rfind("cue ", 0) == 0;
+    EXPECT_EQ(cues, 27);
+    std::vector<uint32_t> shot;
+    ASSERT_TRUE(readPng(dir + "/w30.png", shot));
+    size_t lit = 0;
+    for (uint32_t p : shot) lit += p != 0;
+    EXPECT_GT(lit, shot.size() / 10);
+}
+
+TEST_F(WholeShow, EscapeEndsWithZeroAtAnyMoment) {
+    const std::string dir = tempDir();
+    // During loading, in the first interlude, in the finale.
+    struct Moment {
+        double at;
+        int lastCue;
+    };
+    for (Moment m : {Moment{3.0, 0}, Moment{38.5, 5}, Moment{146.0, 27}}) {
+        std::string trace = dir + "/te.txt";
+        ASSERT_EQ(run("--escape-at " + std::to_string(m.at) + " --trace " + trace), 0) << m.at;
+        auto lines = readTrace(trace);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back().text, "exit 0");
+        EXPECT_LT(lines.back().ms, m.at * 1000 + 100) << m.at;
+        bool freed = false;
+        int lastCue = 0;
+        for (auto& t : lines) {
+            freed |= t.text.rfind("BASS_Free", 0) == 0 && t.ms >= m.at * 1000;
+            sscanf(t.text.c_str(), "cue %d", &lastCue);
+        }
+        EXPECT_TRUE(freed) << m.at;
+        if (m.lastCue > 0) EXPECT_EQ(lastCue, m.lastCue) << m.at;
+    }
+}
+
+TEST(Capture, BadOptionsGiveUsageAndStatusTwo) {
+    for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 2"})
+        EXPECT_EQ(run(args), 2) << args;
+}
