@@ -5,3 +5,7 @@
 int openStream(const char* fileName);
 DWORD musicPollerThread(void* parameter);
 void streamEndSync(DWORD handle, DWORD channel, DWORD data, DWORD user);
+
+// One poller step: g_musicPos = position of g_stream, unless the query
+// failed or g_stream changed meanwhile.
+void publishMusicPosition();

@@ -20,6 +20,6 @@ std::atomic<int32_t> g_musicPolling{0};
 std::atomic<int32_t> g_assetsLoaded{0};
 std::atomic<int32_t> g_loadFadeDone{0};
 float g_frameDelta = 0.0f;
-DWORD g_stream = 0;
+std::atomic<uint32_t> g_stream{0};
 HANDLE g_pollerThread = nullptr;
 HANDLE g_workerThread = nullptr;

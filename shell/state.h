@@ -27,7 +27,7 @@ extern std::atomic<int32_t> g_musicPolling;  // pollers run while 1
 extern std::atomic<int32_t> g_assetsLoaded;  // loader finished
 extern std::atomic<int32_t> g_loadFadeDone;  // loading fade finished
 extern float g_frameDelta;          // previous pass in hundredths of a second
-extern DWORD g_stream;              // current audio stream
+extern std::atomic<uint32_t> g_stream;        // current audio stream
 
 extern HANDLE g_pollerThread;       // last position poller started
 extern HANDLE g_workerThread;       // last loader or fade thread started

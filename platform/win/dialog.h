@@ -3,6 +3,7 @@
 // (automatic radio group, focus and Tab, Space, Enter, Escape, close box).
 // The backend runs the modal loop and feeds it input.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,45 @@ struct Dialog {
     bool ended = false;
     INT_PTR result = 0;
 };
+
+// A DLGTEMPLATEEX as stored, in dialog units (texts converted to UTF-8).
+struct DialogItemTemplate {
+    DWORD helpId = 0;
+    DWORD exStyle = 0;
+    DWORD style = 0;
+    int16_t x = 0, y = 0, cx = 0, cy = 0;
+    DWORD id = 0;
+    WORD classAtom = 0;       // 0x0080 button, 0x0082 static, ...; 0 when named
+    std::string windowClass;  // lower-case name: "button", "static", ...
+    std::string text;
+    WORD extraCount = 0;
+};
+
+struct DialogTemplate {
+    WORD version = 0;
+    WORD signature = 0;
+    DWORD helpId = 0;
+    DWORD exStyle = 0;
+    DWORD style = 0;
+    int16_t x = 0, y = 0, cx = 0, cy = 0;
+    std::string menu;         // empty: none
+    std::string windowClass;  // empty: the default dialog class
+    std::string caption;
+    WORD pointSize = 0, weight = 0;  // font fields exist only with DS_SETFONT
+    BYTE italic = 0, charset = 0;
+    std::string face;
+    std::vector<DialogItemTemplate> items;
+};
+
+// Reads a DLGTEMPLATEEX of `size` bytes. False with a short reason in
+// `error` when the bytes are not a complete, well-formed template.
+bool dialogParseTemplate(const BYTE* data, size_t size, DialogTemplate* out, std::string* error);
+// Lays the template out in pixels for the given base units:
+// x = MulDiv(du, baseX, 4), y = MulDiv(du, baseY, 8).
+void dialogLayout(const DialogTemplate& tmpl, int baseX, int baseY, Dialog* out);
+// The dialog an HWND from dialogHandle stands for, while its DialogBoxParamA
+// runs; nullptr otherwise.
+Dialog* dialogFromHandle(HWND handle);
 
 // Dialog base units in pixels of the template's font (the backend measures).
 void sysDialogBaseUnits(const char* face, int points, int* baseX, int* baseY);
