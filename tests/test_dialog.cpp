@@ -407,6 +407,22 @@ TEST(DialogManager, SetCheckReachesTheButtonNotTheLabel) {
     EXPECT_EQ(dialogFromHandle(reinterpret_cast<HWND>(seen)), nullptr);  // gone once the dialog ended
 }
 
+TEST(DialogScript, DialogEndedDuringInitRunsNoScript) {
+    vtSetDialogScript({"escape"});
+    std::vector<UINT> seen;
+    static std::vector<UINT>* log = nullptr;
+    log = &seen;
+    INT_PTR r = DialogBoxParamA(nullptr, "DIALOG_1", nullptr,
+                                [](HWND dialog, UINT message, WPARAM, LPARAM) -> INT_PTR {
+                                    log->push_back(message);
+                                    if (message == WM_INITDIALOG) EndDialog(dialog, 42);
+                                    return 0;
+                                },
+                                0);
+    EXPECT_EQ(r, 42);
+    EXPECT_EQ(seen, std::vector<UINT>{WM_INITDIALOG});
+}
+
 TEST(DialogScript, ActionsAreTraced) {
     std::string path = ::testing::TempDir() + "dialog_trace.txt";
     vtSetTraceFile(path);

@@ -292,6 +292,10 @@ void sysDialogBaseUnits(const char* face, int points, int* baseX, int* baseY) {
 }
 
 void sysRunDialog(Dialog& d) {
+    if (d.ended) {  // ended by the procedure while it was being set up
+        releaseAll();
+        return;
+    }
     if (!holdVideo()) {
         d.ended = true;
         d.result = -1;

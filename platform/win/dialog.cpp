@@ -342,7 +342,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* templateName, HWND, DLGPROC proc,
                 break;
             }
     }
-    if (!dialog.ended) sysRunDialog(dialog);
+    sysRunDialog(dialog);  // returns at once if the procedure already ended it
     g_activeDialogs.erase(std::find(g_activeDialogs.begin(), g_activeDialogs.end(), &dialog));
     return dialog.result;
 }

@@ -76,6 +76,7 @@ Dialog* dialogFromHandle(HWND handle);
 void sysDialogBaseUnits(const char* face, int points, int* baseX, int* baseY);
 // Runs the modal loop until dialog.ended (the backend feeds dialogClick,
 // dialogKey and dialogClose); the procedure may end the process meanwhile.
+// Returns at once, releasing what the backend holds, if it has already ended.
 void sysRunDialog(Dialog& dialog);
 
 // Input, as the dialog manager handles it.
