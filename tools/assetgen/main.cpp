@@ -1,9 +1,8 @@
 // assetgen DIR: writes every file of the show's DATA folder into DIR.
 // DIR/.complete is written last, so an interrupted run is regenerated next time.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 
 #include "tools/assetgen/assetgen.h"
 
@@ -13,9 +12,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string dir = argv[1];
-    mkdir(dir.c_str(), 0755);
-    std::remove((dir + "/.complete").c_str());
     try {
+        std::filesystem::create_directories(dir);
+        std::filesystem::remove(dir + "/.complete");
         assetgen::writeMeshes(dir);
         assetgen::writeWaveMap(dir);
         assetgen::writePictures(dir);

@@ -172,7 +172,9 @@ void tube(Mesh& m, int n, int sides, float rad, Curve curve, Side sideRef, float
              Vec3 d = sideRef(a);
              Vec3 nrm = normalize(d - tg * dot(d, tg));
              Vec3 bin = cross(tg, nrm);
-             float b = 2 * kPi * t;
+             // Around the tube the angle runs so that the picture is not mirrored
+             // seen from outside (u along, v around, their cross product outwards).
+             float b = -2 * kPi * t;
              return c + (nrm * std::cos(b) + bin * std::sin(b)) * rad;
          },
          [&](float s, float t) { return std::array<float, 2>{s * uRepeat, t}; });
@@ -325,9 +327,9 @@ Mesh makeFlower() {
             blob(c, dir * (len * 0.5f), up * 1.6f, side * wid, 12, 8);
         }
     };
-    petals(10, 30, 7.5f, 0.28f, 0.0f, 4);
-    petals(7, 20, 6.0f, 0.65f, 0.5f, 6);
-    blob({0, 8, 0}, {7, 0, 0}, {0, 5, 0}, {0, 0, 7}, 16, 10);
+    petals(10, 34, 8.0f, 0.45f, 0.0f, 4);
+    petals(7, 24, 6.5f, 0.95f, 0.5f, 6);
+    blob({0, 8, 0}, {8, 0, 0}, {0, 6, 0}, {0, 0, 8}, 16, 10);
     m.uv.clear();
     return m;
 }

@@ -207,9 +207,13 @@ std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
         tom(m, cueTime(kCue[c]), c % 2 ? 45 : 40, 0.8f);
     }
     // Cue 12: the picture flies at the viewer; cue 13: it is gone.
+    stab(m, cueTime(kCue[12]), {62, 65, 69, 74}, 0.9f, s.rng);
+    tom(m, cueTime(kCue[12]), 50, 0.9f);
     sweep(m, cueTime(kCue[12]), cueTime(kCue[13]) + 0.05, 0.8f, true, s.rng);
-    crash(m, cueTime(kCue[13]), 0.7f, s.rng);
-    tom(m, cueTime(kCue[13]), 38, 0.8f);
+    stab(m, cueTime(kCue[13]), {57, 64, 69, 76}, 1.0f, s.rng);
+    crash(m, cueTime(kCue[13]), 0.8f, s.rng);
+    boom(m, cueTime(kCue[13]), 0.7f);
+    tom(m, cueTime(kCue[13]), 38, 0.9f);
 
     // Interlude B (cue 14): breakdown, no kick; slow theme over Dm Am Bb E.
     stab(m, s.t(64), {50, 57, 62, 65}, 0.8f, s.rng);
@@ -248,7 +252,9 @@ std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
     }
     for (int c : {18, 20, 22, 24}) {
         sweep(m, cueTime(kCue[c]), cueTime(kCue[c]) + 1.2, 0.6f, false, s.rng);
-        tom(m, cueTime(kCue[c]), 47, 0.6f);
+        tom(m, cueTime(kCue[c]), 47, 0.9f);
+        tom(m, cueTime(kCue[c]), 40, 0.6f);
+        snare(m, cueTime(kCue[c]), 0.7f, s.rng);
     }
     for (int i = 0; i < 8; ++i) snare(m, s.t(142 + i * 0.25), 0.25f + 0.08f * i, s.rng);
 
@@ -362,7 +368,7 @@ std::vector<uint8_t> encodeWav(const std::vector<float>& l, const std::vector<fl
     std::vector<uint8_t> b;
     auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); };
     auto u16 = [&](uint32_t v) { for (int i = 0; i < 2; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i))); };
-    auto tag = [&](const char* s) { b.insert(b.end(), s, s + 4); };
+    auto tag = [&](const char* s) { for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(s[i])); };
     uint32_t data = static_cast<uint32_t>(l.size() * 4);
     tag("RIFF"); u32(36 + data); tag("WAVE");
     tag("fmt "); u32(16); u16(1); u16(2); u32(kRate); u32(kRate * 4); u16(4); u16(16);
@@ -389,7 +395,7 @@ void writeAudio(const std::string& dir) {
     writeFile(dir + "/menu.wav", encodeWav(l, r));
 
     l = composeMusic(r, 126.5);
-    master(l, r, -14.0f, 0.79f);
+    master(l, r, -14.0f, 0.76f);
     writeFile(dir + "/music.mp3", encodeMp3(l, r));
 }
 

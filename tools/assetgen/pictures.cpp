@@ -70,7 +70,9 @@ void textLines(Image& img, const std::vector<std::string>& lines, const char* fo
     float y = top;
     for (const auto& line : lines) {
         Mask m = renderText(line, font, 96);
-        drawText(img, m, img.w / 2.0f, y + lineHeight / 2, lineHeight, f, outline, ow, hard);
+        // Shrink lines that would not fit between the margins.
+        float hgt = std::min(lineHeight, (img.w - 2 * ow - 20) * m.h / static_cast<float>(m.w));
+        drawText(img, m, img.w / 2.0f, y + lineHeight / 2, hgt, f, outline, ow, hard);
         y += lineHeight + gap;
     }
 }
@@ -312,11 +314,11 @@ Image screamPainting() {
     paintLayer(img, 2, [](float x, float y) -> Paint {
         float swirl = 40 * std::sin(x / 90 + y / 70) + 25 * fbm(x / 120, y / 90, 4, 3);
         // Bridge: a diagonal deck from lower left to the right.
-        float deckTop = 300 - (x - 0) * 0.32f;
+        float deckTop = 230 + x * 0.5f;
         float fjordLine = 250 + 30 * std::sin(x / 110);
         Rgb c;
         float stroke;
-        if (y > deckTop + 0.0f && x < 640) {
+        if (y > deckTop) {
             float t = (y - deckTop) / (480 - deckTop + 1);
             c = mix(hex(0xc27a3a), hex(0x6b3a1f), t);
             stroke = brush(x, y, -0.3f, 9);
@@ -324,6 +326,10 @@ Image screamPainting() {
             float rail = y - (deckTop + 8);
             if (std::abs(rail) < 3 || std::abs(y - (deckTop + 26)) < 2) c = hex(0x3a2012);
             if (y < deckTop + 30 && std::fmod(x + 1000, 46.0f) < 4) c = hex(0x3a2012);
+        } else if (y > fjordLine + swirl * 0.3f + 40 && x > 320 + (y - 260) * 0.8f && y < 400 - (x - 460) * 0.35f) {
+            // Dark hills across the fjord.
+            c = mix(hex(0x2c5a2a), hex(0x173a26), fbm(x / 60, y / 40, 3, 12));
+            stroke = brush(x, y, 0.9f, 11);
         } else if (y > fjordLine + swirl * 0.3f) {
             float t = std::clamp((y - fjordLine) / 150, 0.0f, 1.0f);
             c = mix(hex(0x2a4a8a), hex(0x101e48), t);
@@ -354,8 +360,8 @@ Image screamPainting() {
             if (eyeL < 1 || eyeR < 1 || mouth < 1) c = hex(0x2a1e24);
         }
         // Two small far figures on the bridge.
-        for (float px : {90.0f, 118.0f}) {
-            float py = 300 - px * 0.32f - 4;
+        for (float px : {70.0f, 96.0f}) {
+            float py = 230 + px * 0.5f - 2;
             if (std::abs(x - px) < 5 && y > py - 44 && y < py) c = hex(0x201824);
             if (std::hypot(x - px, y - (py - 48)) < 6) c = hex(0x201824);
         }
@@ -378,8 +384,6 @@ Image girlsPainting() {
             c = c * (1 + 0.3f * brush(x, y, 0.2f * std::sin(x / 90), 31));
         } else if (y < road) {
             c = mix(hex(0x2f8a4a), hex(0x175a3a), (y - hill) / (road - hill + 1));
-            // A round tree and its reflection-like shadow.
-            if (std::hypot((x - 140) / 70, (y - hill + 10) / 55) < 1) c = mix(hex(0x1d4f2a), hex(0x3c7a3a), fbm(x / 20, y / 20, 3, 8));
             c = c * (1 + 0.35f * brush(x, y, 1.1f, 32));
         } else {
             c = mix(hex(0x8a4aa8), hex(0xe07a5a), (y - road) / (480 - road));
@@ -396,6 +400,10 @@ Image girlsPainting() {
             float half = 16 + (y - top) * 0.33f;
             if (y > top && y < base && std::abs(x - gx) < half) c = hex(dresses[i]) * (0.8f + 0.25f * (1 - std::abs(x - gx) / half));
         }
+        // The railing in front of them.
+        float rail = road - 40 + (x - 640) * -0.12f * 0.2f;
+        if (std::abs(y - rail) < 3 || std::abs(y - rail - 22) < 2 || (y > rail && y < road && std::fmod(x + 640, 58.0f) < 5))
+            c = hex(0xf3e6d0) * 0.92f;
         // Swirling sky lines.
         if (y < hill - 10) {
             float s = std::sin(x / 35 + 3 * std::sin(y / 50)) * std::sin(y / 17);
@@ -410,8 +418,8 @@ Image girlsPainting() {
 
 void writePictures(const std::string& dir) {
     saveDecal(dir, "loading.jpg", loadingPicture());
-    saveDecal(dir, "arrow1.jpg", arrowPicture(3, 96, 120, 0.50f, 0.62f, true));
-    saveDecal(dir, "arrow2.jpg", arrowPicture(4, 58, 78, 0.92f, 0.08f, false));
+    saveDecal(dir, "arrow1.jpg", arrowPicture(3, 88, 106, 0.50f, 0.62f, true));
+    saveDecal(dir, "arrow2.jpg", arrowPicture(4, 50, 66, 0.92f, 0.08f, false));
     save(dir, "text2.jpg", titleTexture());
     save(dir, "text.jpg", linesTexture({"real time", "no tricks", "just code"}, 0.75f, 1, 0));
     save(dir, "back.jpg", backTexture());
