@@ -8,8 +8,8 @@
 //  - the error value 0xFFFFFFFF (a released or failed stream) is never stored;
 //  - a value is stored only if g_stream still holds the handle it was read
 //    from once the query is over;
-//  - openStream first waits until no poller is between its query and its
-//    store. A query made before BASS_Free has then been stored before the new
+//  - openStream first waits until every poller that had begun a query has
+//    stored or dropped its value. A query made before BASS_Free has then been stored before the new
 //    stream exists (so before the reset), and every later query of the old
 //    handle answers 0xFFFFFFFF.
 #include "audio/audio.h"
@@ -25,21 +25,37 @@ namespace {
 
 constexpr DWORD kPositionError = 0xFFFFFFFFu;
 
-// Pollers between reading g_stream and storing its position.
-std::atomic<int32_t> g_pollersPublishing{0};
+// Pollers between reading g_stream and storing its position, counted in two
+// slots by the parity of the epoch in which they began. openStream starts a
+// new epoch and waits only for the pollers of the old one, so a stream of
+// new queries cannot hold it up.
+std::atomic<uint32_t> g_publishEpoch{0};
+std::atomic<int32_t> g_publishing[2];
+
+uint32_t enterPublishing() {
+    for (;;) {
+        uint32_t epoch = g_publishEpoch.load();
+        g_publishing[epoch & 1].fetch_add(1);
+        if (g_publishEpoch.load() == epoch) return epoch;
+        g_publishing[epoch & 1].fetch_sub(1);
+    }
+}
 
 void waitForPublishingPollers() {
-    while (g_pollersPublishing.load() != 0) std::this_thread::yield();
+    uint32_t old = g_publishEpoch.fetch_add(1);
+    while (g_publishing[old & 1].load() != 0) std::this_thread::yield();
 }
 
 }  // namespace
 
-void publishMusicPosition() {
-    g_pollersPublishing.fetch_add(1);
+void publishMusicPosition() { publishMusicPosition(BASS_ChannelGetPosition); }
+
+void publishMusicPosition(DWORD (*query)(DWORD handle)) {
+    uint32_t epoch = enterPublishing();
     DWORD handle = g_stream.load();
-    DWORD position = BASS_ChannelGetPosition(handle);
+    DWORD position = query(handle);
     if (position != kPositionError && g_stream.load() == handle) g_musicPos.store(position);
-    g_pollersPublishing.fetch_sub(1);
+    g_publishing[epoch & 1].fetch_sub(1);
 }
 
 int openStream(const char* fileName) {

@@ -1,0 +1,263 @@
+// The show's sound: openStream's three messages, the jingle and the music in
+// the order of a run, and the position poller, including the hand-over from
+// the released jingle to the music.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio.h"
+#include "audio_files.h"
+#include "platform/bass/bass.h"
+#include "platform/virtual/virtual.h"
+#include "shell/shell.h"
+#include "shell/state.h"
+
+using namespace audiotest;
+
+// The shell's error box, for as long as the shell is not linked in.
+__attribute__((weak)) void showError(const char* text) { MessageBoxA(nullptr, text, "Error!", 0x30); }
+
+namespace {
+
+std::atomic<int> g_pollersEnded{0};
+std::vector<int16_t> g_heard;
+
+DWORD countedPoller(void*) {
+    musicPollerThread(nullptr);
+    g_pollersEnded++;
+    return 0;
+}
+
+void startPoller() {
+    g_musicPolling = 1;
+    g_pollerThread = CreateThread(nullptr, 0, countedPoller, nullptr, 0, nullptr);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int peak(size_t fromFrame, size_t toFrame) {
+    int p = 0;
+    for (size_t i = fromFrame * 2; i < toFrame * 2 && i < g_heard.size(); i++) p = std::max(p, std::abs((int)g_heard[i]));
+    return p;
+}
+
+size_t heardNow() {
+    Sleep(0);
+    return g_heard.size() / 2;
+}
+
+class Sound : public ::testing::Test {
+protected:
+    void SetUp() override {
+        BASS_Free();
+        g_musicPolling = 0;
+        g_musicPos = 0;
+        g_stream = 0;
+        g_pollersEnded = 0;
+        g_heard.clear();
+        vtSetAudioSink([](const int16_t* frames, int count) { g_heard.insert(g_heard.end(), frames, frames + count * 2); });
+        dir = tempDir();
+        // Names as the show gives them: Windows separators.
+        jingle = dir + "\\menu.wav";
+        music = dir + "\\music.mp3";
+        EXPECT_TRUE(writeWav(dir + "/menu.wav", 44100, 2, 16, sine(11025, 441, 44100, 12000)));  // 0.25 s
+        EXPECT_TRUE(writeMp3(dir + "/music.mp3", 44100, 2, sine(44100 * 4, 330, 44100, 12000)));
+    }
+    void TearDown() override {
+        g_musicPolling = 0;
+        Sleep(5);
+        BASS_Free();
+        vtSetAudioSink(nullptr);
+    }
+    std::string dir, jingle, music;
+};
+
+}  // namespace
+
+TEST_F(Sound, StartUpFailuresShowOnlyTheirMessage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto run = [this](const char* step, const char* message, bool initCalled) {
+        std::string trace = dir + "/" + step + ".txt";
+        vtSetTraceFile(trace);
+        vtFailStep(step);
+        g_stream = 77;
+        int result = openStream(jingle.c_str());
+        vtSetTraceFile("");
+        std::string text = readFile(trace);
+        bool ok = result == 0 && vtMessageBoxes() == std::vector<std::string>{message} && g_stream == 77u &&
+                  (text.find("BASS_Init") != std::string::npos) == initCalled &&
+                  text.find("BASS_StreamCreateFile") == std::string::npos && text.find("BASS_Start") == std::string::npos;
+        if (!ok) fprintf(stderr, "result %d, %zu boxes, trace:\n%s", result, vtMessageBoxes().size(), text.c_str());
+        _exit(ok ? 0 : 1);
+    };
+    EXPECT_EXIT(run("BASS_GetVersion", "BASS version 0.8 was not loaded", false), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run("BASS_Init", "Can't initialize device", true), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(run("AudioDevice", "Can't initialize device", true), ::testing::ExitedWithCode(0), "");
+}
+
+TEST_F(Sound, MissingFileShowsTheThirdMessageAndTheShowGoesOn) {
+    size_t boxes = vtMessageBoxes().size();
+    g_stream = 77;
+    EXPECT_EQ(openStream((dir + "\\absent.mp3").c_str()), 0);
+    ASSERT_EQ(vtMessageBoxes().size(), boxes + 1);
+    EXPECT_EQ(vtMessageBoxes().back(), "Create Stream File FAULT!");
+    EXPECT_EQ(g_stream.load(), 0u);
+    EXPECT_FALSE(BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP));
+    g_musicPos = 1234;
+    startPoller();
+    Sleep(50);
+    EXPECT_EQ(g_musicPos.load(), 1234u);  // the error value is never published
+
+    // The output stayed open: a later stream plays.
+    g_stream = BASS_StreamCreateFile(0, jingle.c_str(), 0, 0, 0);
+    ASSERT_NE(g_stream.load(), 0u);
+    ASSERT_TRUE(BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP));
+    Sleep(20);
+    EXPECT_GT(g_musicPos.load(), 0u);
+    EXPECT_LT(g_musicPos.load(), 1234u * 10);
+}
+
+// The order of a run: jingle and poller, the loading fade, BASS_Free, the
+// music with a second poller, the finale, shutdown.
+TEST_F(Sound, JingleLoopsThenMusicStartsAtZeroAndCountsBytes) {
+    const DWORD jingleBytes = 11025 * 4;
+    ASSERT_EQ(openStream(jingle.c_str()), 1);
+    BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+    startPoller();
+
+    // Loading: three seconds of a quarter-second jingle.
+    size_t loadStart = heardNow();
+    int wraps = 0;
+    DWORD previous = 0;
+    for (int i = 0; i < 300; i++) {
+        Sleep(10);
+        DWORD p = g_musicPos;
+        ASSERT_LT(p, jingleBytes);
+        if (p < previous) wraps++;
+        previous = p;
+    }
+    EXPECT_GE(wraps, 11);
+    for (size_t f = loadStart + 441; f + 2205 < heardNow(); f += 2205) ASSERT_GT(peak(f, f + 2205), 11000) << f;
+
+    // Loading fade: volume 100 down to 0 in 100 ms steps, then 0 stays.
+    for (int v = 100; v >= 0; v--) {
+        BASS_SetVolume(v);
+        Sleep(100);
+    }
+    size_t a = heardNow();
+    Sleep(100);
+    EXPECT_EQ(peak(a, heardNow()), 0);
+
+    // Hand-over: the jingle is released; the first poller keeps querying it.
+    DWORD before = g_musicPos;
+    BASS_Free();
+    for (int i = 0; i < 20; i++) {
+        Sleep(1);
+        ASSERT_EQ(g_musicPos.load(), before);
+    }
+    ASSERT_EQ(openStream(music.c_str()), 1);
+    g_musicPos = 0;
+    BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+    startPoller();
+    EXPECT_EQ(g_musicPos.load(), 0u);
+    size_t musicStart = heardNow();
+    Sleep(1000);
+    // The pollers store what they read up to a millisecond ago.
+    EXPECT_GE(g_musicPos.load(), 176400u - 2 * 177);
+    EXPECT_LE(g_musicPos.load(), 176400u);
+    DWORD p1 = g_musicPos;
+    Sleep(500);
+    EXPECT_EQ(g_musicPos.load() - p1, 88200u);
+    EXPECT_NEAR(peak(musicStart + 441, heardNow()), 12000, 400);  // full volume again
+
+    // Finale: the rate falls by 100 per pass; the position slows down with it.
+    DWORD last = g_musicPos;
+    DWORD gainAt44100 = 0, gainAt100 = 0;
+    for (int rate = 44100; rate > 0; rate -= 100) {
+        BASS_ChannelSetAttributes(g_stream, rate, -1, -101);
+        Sleep(1);
+        DWORD now = g_musicPos;
+        ASSERT_GE(now, last) << rate;
+        if (rate == 44000) gainAt44100 = now - last;
+        if (rate == 100) gainAt100 = now - last;
+        last = now;
+    }
+    EXPECT_NEAR(gainAt44100, 176, 8);
+    EXPECT_LE(gainAt100, 4u);
+
+    // Shutdown: each poller makes at most one more query.
+    int ended = g_pollersEnded;
+    BASS_Free();
+    g_musicPolling = 0;
+    Sleep(2);
+    EXPECT_EQ(g_pollersEnded - ended, 2);
+}
+
+TEST_F(Sound, ClearingPollingEndsEachPollerAfterOneMoreQuery) {
+    ASSERT_EQ(openStream(jingle.c_str()), 1);
+    BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+    startPoller();
+    Sleep(3);
+    startPoller();
+    Sleep(5);
+    g_musicPolling = 0;
+    g_musicPos = 0xABCD;  // a query after this one would overwrite it
+    Sleep(1);             // each poller wakes, queries once and ends
+    Sleep(1);
+    EXPECT_EQ(g_pollersEnded.load(), 2);
+    g_musicPos = 0xABCD;
+    Sleep(50);
+    EXPECT_EQ(g_musicPos.load(), 0xABCDu);
+}
+
+// Pollers on real threads, publishing as fast as they can with a slow query
+// while the jingle is released and the music opened: once startScene1 has reset the position and
+// the music has not moved (the virtual clock stands still), any value but 0
+// would be a stale jingle position.
+TEST_F(Sound, NoStaleJinglePositionAfterTheMusicReset) {
+    writeWav(dir + "/menu.wav", 44100, 2, 16, sine(4410, 441, 44100, 12000));
+    writeWav(dir + "/music.wav", 44100, 2, 16, sine(4410, 330, 44100, 12000));
+    std::string musicWav = dir + "\\music.wav";
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> pollers;
+    for (int i = 0; i < 2; i++)
+        pollers.emplace_back([&] {
+            // A slow query: a poller preempted between its query and its store.
+            while (!stop.load())
+                publishMusicPosition([](DWORD handle) {
+                    DWORD position = BASS_ChannelGetPosition(handle);
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                    return position;
+                });
+        });
+    int stale = 0, sawJingle = 0;
+    for (int round = 0; round < 200 && stale == 0; round++) {
+        ASSERT_EQ(openStream(jingle.c_str()), 1);
+        BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+        Sleep(2 + round % 7);
+        auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+        while (g_musicPos.load() == 0 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+        if (g_musicPos.load() != 0) sawJingle++;
+        BASS_Free();
+        ASSERT_EQ(openStream(musicWav.c_str()), 1);
+        g_musicPos = 0;
+        BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+        for (int i = 0; i < 3000; i++) {
+            if (g_musicPos.load() != 0) stale++;
+            if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+        BASS_Free();
+    }
+    stop = true;
+    for (auto& t : pollers) t.join();
+    EXPECT_EQ(stale, 0);
+    EXPECT_GT(sawJingle, 150);  // the pollers did publish the jingle in most rounds
+}
