@@ -307,6 +307,12 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
         s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
     }
     for (int k = 0; k < 4; k++) plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
+    if (!(flags & kTex))  // the colour itself is written: back to 0..255
+        for (int k = 0; k < 3; k++) {
+            s.c0[k] *= 255.0f / 256.0f;
+            s.cdx[k] *= 255.0f / 256.0f;
+            s.cdy[k] *= 255.0f / 256.0f;
+        }
     table[flags & 31](t, s, tex);
     return true;
 }
