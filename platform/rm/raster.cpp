@@ -1,0 +1,320 @@
+// Triangle set-up once per triangle in exact integer edge functions (4 bits of
+// sub-pixel precision), spans found per row from the three edges, and
+// attributes stepped incrementally along each span. The pixel loop is a
+// template per combination of features, with SSE2 for filtering, modulation
+// and blending.
+#include "platform/rm/raster.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <cmath>
+#include <cstring>
+#include <deque>
+
+namespace rm {
+
+namespace {
+
+int ceilPow2(int n) {
+    int p = 1;
+    while (p < n && p < 4096) p <<= 1;
+    return p;
+}
+
+// Average of four 0xAARRGGBB texels, channel by channel.
+uint32_t average4(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    uint32_t out = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        uint32_t sum = ((a >> shift) & 255) + ((b >> shift) & 255) + ((c >> shift) & 255) + ((d >> shift) & 255);
+        out |= ((sum + 2) / 4) << shift;
+    }
+    return out;
+}
+
+// Gives every key texel (alpha 0) the colour of its nearest non-key texel
+// (breadth first over the four neighbours, repeating at the borders).
+void dilate(std::vector<uint32_t>& px, int w, int h) {
+    std::vector<int> queue;
+    std::vector<uint8_t> done(px.size(), 0);
+    queue.reserve(px.size());
+    for (size_t i = 0; i < px.size(); i++)
+        if (px[i] >> 24) {
+            done[i] = 1;
+            queue.push_back((int)i);
+        }
+    if (queue.empty()) return;
+    for (size_t head = 0; head < queue.size(); head++) {
+        int i = queue[head], x = i % w, y = i / w;
+        int next[4] = {y * w + (x + 1) % w, y * w + (x + w - 1) % w, ((y + 1) % h) * w + x, ((y + h - 1) % h) * w + x};
+        for (int n : next)
+            if (!done[n]) {
+                done[n] = 1;
+                px[n] = px[i] & 0x00FFFFFFu;  // keeps its key mark (alpha 0)
+                queue.push_back(n);
+            }
+    }
+}
+
+}  // namespace
+
+void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool dilateKeys) {
+    chain = MipChain();
+    if (!pixels || w <= 0 || h <= 0) return;
+    int W = ceilPow2(w), H = ceilPow2(h);
+    std::vector<uint32_t> base((size_t)W * H);
+    for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) base[(size_t)y * W + x] = pixels[(size_t)(y * h / H) * w + (x * w / W)];
+    if (dilateKeys) dilate(base, W, H);
+    size_t total = 0;
+    int levels = 0;
+    for (int lw = W, lh = H;; lw = std::max(1, lw / 2), lh = std::max(1, lh / 2)) {
+        total += (size_t)lw * lh;
+        levels++;
+        if ((lw == 1 && lh == 1) || levels == 14) break;
+    }
+    chain.store.resize(total);
+    std::copy(base.begin(), base.end(), chain.store.begin());
+    size_t offset = 0;
+    int lw = W, lh = H;
+    for (int l = 0; l < levels; l++) {
+        chain.lv[l].w = lw;
+        chain.lv[l].h = lh;
+        chain.lv[l].px = chain.store.data() + offset;
+        if (l > 0) {
+            const MipLevel& up = chain.lv[l - 1];
+            uint32_t* dst = chain.store.data() + offset;
+            for (int y = 0; y < lh; y++)
+                for (int x = 0; x < lw; x++) {
+                    int x0 = std::min(2 * x, up.w - 1), x1 = std::min(2 * x + 1, up.w - 1);
+                    int y0 = std::min(2 * y, up.h - 1), y1 = std::min(2 * y + 1, up.h - 1);
+                    dst[y * lw + x] = average4(up.px[y0 * up.w + x0], up.px[y0 * up.w + x1], up.px[y1 * up.w + x0],
+                                               up.px[y1 * up.w + x1]);
+                }
+        }
+        offset += (size_t)lw * lh;
+        lw = std::max(1, lw / 2);
+        lh = std::max(1, lh / 2);
+    }
+    chain.levels = levels;
+}
+
+namespace {
+
+struct Setup {
+    int yStart, yEnd;  // inclusive rows
+    int x0, x1;        // clip columns, x1 inclusive
+    int64_t V[3], dV[3], S[3];
+    double invS[3];
+    // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel centres folded in)
+    float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;
+    float c0[4], cdx[4], cdy[4];
+};
+
+inline int cvtt(float f) { return _mm_cvttss_si32(_mm_set_ss(f)); }
+
+// Rough log2 for the mip level: exponent plus the mantissa taken linearly.
+inline float fastLog2(float x) {
+    uint32_t bits;
+    memcpy(&bits, &x, 4);
+    return (float)(int)bits * (1.0f / (1 << 23)) - 127.0f;
+}
+
+inline __m128i bilinear(const MipLevel& L, float u, float v) {
+    const int w = L.w, h = L.h;
+    int iu = cvtt((u + 1.0f) * (float)(w * 128)) - 64;
+    int iv = cvtt((v + 1.0f) * (float)(h * 128)) - 64;
+    int xa = (iu >> 7) & (w - 1), xb = (xa + 1) & (w - 1);
+    int ya = (iv >> 7) & (h - 1), yb = (ya + 1) & (h - 1);
+    const uint32_t* r0 = L.px + ya * w;
+    const uint32_t* r1 = L.px + yb * w;
+    const __m128i zero = _mm_setzero_si128();
+    __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
+    __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
+    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)(iv & 127))), 7));
+    __m128i right = _mm_srli_si128(vert, 8);
+    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)(iu & 127))), 7));
+}
+
+template <unsigned F>
+void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
+    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
+    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
+    const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
+    const int maxLevel = kT ? tex->levels - 1 : 0;
+    const __m128 cdx = _mm_loadu_ps(s.cdx);
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = s.yStart; y <= s.yEnd; y++) {
+        int64_t xl = s.x0, xr = s.x1;
+        bool empty = false;
+        for (int e = 0; e < 3; e++) {
+            const int64_t S = s.S[e], v = V[e];
+            if (S > 0) {
+                double est = std::ceil(-(double)v * s.invS[e]);
+                if (est > xr + 1) { empty = true; break; }
+                if (est > xl - 1) {
+                    int64_t xi = (int64_t)est;
+                    while (v + S * xi < 0) xi++;
+                    while (v + S * (xi - 1) >= 0) xi--;
+                    xl = std::max(xl, xi);
+                }
+            } else if (S < 0) {
+                double est = std::floor((double)v * -s.invS[e]);
+                if (est < xl - 1) { empty = true; break; }
+                if (est < xr + 1) {
+                    int64_t xi = (int64_t)est;
+                    while (v + S * xi < 0) xi--;
+                    while (v + S * (xi + 1) >= 0) xi++;
+                    xr = std::min(xr, xi);
+                }
+            } else if (v < 0) {
+                empty = true;
+                break;
+            }
+        }
+        V[0] += s.dV[0];
+        V[1] += s.dV[1];
+        V[2] += s.dV[2];
+        if (empty || xl > xr) continue;
+
+        const float fx = (float)xl, fy = (float)y;
+        float q = s.q0 + s.qdx * fx + s.qdy * fy;
+        float ss = s.s0 + s.sdx * fx + s.sdy * fy;
+        float tt = s.t0 + s.tdx * fx + s.tdy * fy;
+        __m128 col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
+                                s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
+        uint32_t* dst = t.color + (size_t)y * t.pitch;
+        float* zb = t.depth + (size_t)y * t.dpitch;
+        int level = 0, frac = 0;
+        for (int64_t x = xl; x <= xr; x++) {
+            if constexpr (kZT) {
+                if (!(q > zb[x])) goto next;
+            }
+            {
+                __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
+                __m128i px;
+                if constexpr (kT) {
+                    const float w = 1.0f / q, u = ss * w, v = tt * w;
+                    if (((x - xl) & 7) == 0) {
+                        float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
+                        float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
+                        float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+                        float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
+                        level = (int)lod;
+                        frac = (int)((lod - (float)level) * 128.0f);
+                        if (level >= maxLevel) {
+                            level = maxLevel;
+                            frac = 0;
+                        }
+                    }
+                    if constexpr (kD) {
+                        const MipLevel& b = tex->lv[0];
+                        int nu = cvtt((u + 1.0f) * W0) & (b.w - 1), nv = cvtt((v + 1.0f) * H0) & (b.h - 1);
+                        if ((b.px[nv * b.w + nu] >> 24) == 0) goto next;
+                    }
+                    __m128i texel = bilinear(tex->lv[level], u, v);
+                    if (frac) {
+                        __m128i other = bilinear(tex->lv[level + 1], u, v);
+                        texel = _mm_add_epi16(
+                            texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
+                    }
+                    px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
+                } else {
+                    px = c16;
+                }
+                if constexpr (kB) {
+                    __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
+                    __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
+                    __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
+                    px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
+                }
+                dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
+                if constexpr (kZW) zb[x] = q;
+            }
+        next: __attribute__((unused));
+            q += s.qdx;
+            ss += s.sdx;
+            tt += s.tdx;
+            col = _mm_add_ps(col, cdx);
+        }
+    }
+}
+
+using RowFn = void (*)(const RTarget&, const Setup&, const MipChain*);
+
+template <unsigned... I>
+constexpr auto makeTable(std::integer_sequence<unsigned, I...>) {
+    return std::array<RowFn, sizeof...(I)>{&drawRows<I>...};
+}
+
+}  // namespace
+
+bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
+                    unsigned flags) {
+    static const auto table = makeTable(std::make_integer_sequence<unsigned, 32>{});
+    const RVert* v[3] = {&a, &b, &c};
+    int64_t X[3], Y[3];
+    for (int i = 0; i < 3; i++) {
+        X[i] = (int64_t)std::lrint(v[i]->x * 16.0f);
+        Y[i] = (int64_t)std::lrint(v[i]->y * 16.0f);
+    }
+    int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+    if (area <= 0) return false;
+    if (!t.color || (flags & (kZTest | kZWrite) && !t.depth)) return true;
+    if (!tex || tex->levels == 0) flags &= ~(kTex | kDecal);
+    if (!(flags & kTex)) flags &= ~kDecal;
+
+    Setup s;
+    int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
+    // Rows whose centre (y * 16 + 8) lies within [minY, maxY].
+    s.yStart = (int)std::max<int64_t>(-((8 - minY) >> 4), t.y0);
+    s.yEnd = (int)std::min<int64_t>((maxY - 8) >> 4, t.y1 - 1);
+    if (s.yStart > s.yEnd) return true;
+    s.x0 = t.x0;
+    s.x1 = t.x1 - 1;
+    if (s.x0 > s.x1) return true;
+    for (int e = 0; e < 3; e++) {
+        int i = e, j = (e + 1) % 3;
+        int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
+        bool topLeft = dy < 0 || (dy == 0 && dx > 0);
+        s.S[e] = -16 * dy;
+        s.dV[e] = 16 * dx;
+        s.V[e] = -dy * (8 - X[i]) + dx * ((int64_t)s.yStart * 16 + 8 - Y[i]) - (topLeft ? 0 : 1);
+        s.invS[e] = s.S[e] ? 1.0 / (double)s.S[e] : 0.0;
+    }
+
+    // Attribute planes from the snapped positions.
+    const float fx0 = X[0] / 16.0f, fy0 = Y[0] / 16.0f;
+    const float dx1 = X[1] / 16.0f - fx0, dy1 = Y[1] / 16.0f - fy0;
+    const float dx2 = X[2] / 16.0f - fx0, dy2 = Y[2] / 16.0f - fy0;
+    const float inv = 1.0f / (dx1 * dy2 - dx2 * dy1);
+    auto plane = [&](float a0, float a1, float a2, float& base, float& ddx, float& ddy) {
+        float d1 = a1 - a0, d2 = a2 - a0;
+        ddx = (d1 * dy2 - d2 * dy1) * inv;
+        ddy = (d2 * dx1 - d1 * dx2) * inv;
+        base = a0 - ddx * (fx0 - 0.5f) - ddy * (fy0 - 0.5f);
+    };
+    plane(a.q, b.q, c.q, s.q0, s.qdx, s.qdy);
+    if (flags & kTex) {
+        // Textures repeat: move the coordinates by whole periods so the
+        // smallest lies in [0, 1), keeping the sampling arithmetic small.
+        float du = std::floor(std::min({a.u, b.u, c.u})), dv = std::floor(std::min({a.v, b.v, c.v}));
+        plane((a.u - du) * a.q, (b.u - du) * b.q, (c.u - du) * c.q, s.s0, s.sdx, s.sdy);
+        plane((a.v - dv) * a.q, (b.v - dv) * b.q, (c.v - dv) * c.q, s.t0, s.tdx, s.tdy);
+    } else {
+        s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
+    }
+    for (int k = 0; k < 4; k++) plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
+    if (!(flags & kTex))  // the colour itself is written: back to 0..255
+        for (int k = 0; k < 3; k++) {
+            s.c0[k] *= 255.0f / 256.0f;
+            s.cdx[k] *= 255.0f / 256.0f;
+            s.cdy[k] *= 255.0f / 256.0f;
+        }
+    table[flags & 31](t, s, tex);
+    return true;
+}
+
+}  // namespace rm

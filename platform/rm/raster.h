@@ -1,0 +1,65 @@
+// The software rasterizer behind the retained-mode layer: triangles in screen
+// space (y down), front faces clockwise on screen, 4 bits of sub-pixel
+// precision with the top-left fill rule, perspective-correct texture
+// coordinates, Gouraud colour, a 32-bit depth buffer holding 1/z (larger is
+// nearer, cleared to 0), trilinear mip-mapped textures that repeat in u and v,
+// colour-keyed decals and alpha blending.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace rm {
+
+// One vertex after projection. Colour channels are blue, green, red, alpha
+// on a 0..256 scale (256 = full), so that modulation is a shift by 8.
+struct RVert {
+    float x, y;  // pixels, pixel centres at +0.5
+    float q;     // 1 / view depth
+    float u, v;  // texture coordinates
+    float c[4];  // b, g, r, a
+};
+
+struct MipLevel {
+    int w = 0, h = 0;
+    const uint32_t* px = nullptr;  // 0xAARRGGBB, AA = 0 for a key-coloured texel
+};
+
+// A power-of-two mip chain; level 0 is the full picture.
+struct MipChain {
+    int levels = 0;
+    MipLevel lv[14];
+    std::vector<uint32_t> store;
+};
+
+// Builds the chain from 0xAARRGGBB pixels (w x h, any size: resampled to the
+// nearest powers of two at or above). With dilate set, key texels (alpha 0)
+// take the colour of the nearest non-key texel first, so that filtering next
+// to a transparent area shows no dark fringe.
+void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool dilate);
+
+struct RTarget {
+    uint32_t* color = nullptr;
+    int pitch = 0;  // pixels per row
+    float* depth = nullptr;
+    int dpitch = 0;
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // clip rectangle, x1 / y1 exclusive
+};
+
+enum : unsigned {
+    kTex = 1,     // modulate by the texture
+    kZTest = 2,   // draw only where nearer than the depth buffer
+    kZWrite = 4,  // write depth
+    kBlend = 8,   // blend by alpha
+    kDecal = 16,  // skip pixels whose nearest base texel is key-coloured
+};
+
+// Draws one triangle if it runs clockwise on screen; returns false when culled
+// (counter-clockwise or empty).
+bool rasterTriangle(const RTarget& target, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
+                    unsigned flags);
+
+// Guard band in pixels beyond the clip rectangle that projected geometry may
+// reach; the caller clips against it.
+constexpr float kGuardBand = 1024.0f;
+
+}  // namespace rm

@@ -1,0 +1,701 @@
+// The retained-mode layer: pixel tests of small scenes rendered into a
+// DirectDraw back buffer, the frame operations, wraps and paths, and the
+// scene graph the show builds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "display/display.h"
+#include "platform/ddraw/ddraw.h"
+#include "platform/rm/rm.h"
+#include "platform/virtual/vclock.h"
+#include "scene/scene.h"
+
+// The display module defines these in the show; the weak definitions serve
+// this program when it is linked without it.
+__attribute__((weak)) IDirect3DRM* g_d3drm = nullptr;
+__attribute__((weak)) IDirect3DRMDevice2* g_device = nullptr;
+
+namespace {
+
+constexpr float kPi = 3.14159265f;
+
+const D3DVECTOR kQuad[4] = {{-3.5f, -3.5f, 0}, {-3.5f, 3.5f, 0}, {3.5f, 3.5f, 0}, {3.5f, -3.5f, 0}};
+const DWORD kQuadFace[] = {4, 0, 1, 2, 3, 0};
+
+// A 640 x 480 surface device with a root, a camera and (optionally) a white
+// ambient light, as the show sets them up.
+struct Stage {
+    IDirectDraw* dd = nullptr;
+    IDirectDrawSurface *primary = nullptr, *back = nullptr;
+    IDirect3DRM* d3drm = nullptr;
+    IDirect3DRM2* rm2 = nullptr;
+    IDirect3DRMDevice2* device = nullptr;
+    IDirect3DRMFrame *root = nullptr, *camera = nullptr;
+    IDirect3DRMViewport* viewport = nullptr;
+    uint32_t background = 0x00203040;
+
+    explicit Stage(bool lit = true) {
+        EXPECT_EQ(DirectDrawCreate(nullptr, &dd, nullptr), DD_OK);
+        dd->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
+        DDSURFACEDESC d{};
+        d.dwSize = 108;
+        d.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
+        d.dwBackBufferCount = 1;
+        d.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | DDSCAPS_3DDEVICE;
+        EXPECT_EQ(dd->CreateSurface(&d, &primary, nullptr), DD_OK);
+        DDSCAPS caps{DDSCAPS_BACKBUFFER};
+        EXPECT_EQ(primary->GetAttachedSurface(&caps, &back), DD_OK);
+        EXPECT_EQ(Direct3DRMCreate(&d3drm), D3DRM_OK);
+        EXPECT_EQ(d3drm->QueryInterface(IID_IDirect3DRM2, (void**)&rm2), D3DRM_OK);
+        EXPECT_EQ(rm2->CreateDeviceFromSurface(&IID_IDirect3DHALDevice, dd, back, &device), D3DRM_OK);
+        device->SetRenderMode(D3DRMRENDERMODE_BLENDEDTRANSPARENCY | D3DRMRENDERMODE_SORTEDTRANSPARENCY);
+        device->SetQuality(D3DRMRENDER_GOURAUD);
+        device->SetDither(TRUE);
+        device->SetTextureQuality(D3DRMTEXTURE_MIPLINEAR);
+        d3drm->CreateFrame(nullptr, &root);
+        d3drm->CreateFrame(root, &camera);
+        camera->SetZbufferMode(D3DRMZBUFFER_ENABLE);
+        EXPECT_EQ(d3drm->CreateViewport(device, camera, 0, 0, 640, 480, &viewport), D3DRM_OK);
+        viewport->SetBack(5000.0f);
+        root->SetSortMode(D3DRMSORT_BACKTOFRONT);
+        if (lit) addLight(1.0f);
+    }
+    ~Stage() {
+        viewport->Release();
+        camera->Release();
+        root->Release();
+        device->Release();
+        rm2->Release();
+        d3drm->Release();
+        back->Release();
+        primary->Release();
+        dd->Release();
+    }
+    void addLight(float level) {
+        IDirect3DRMLight* light = nullptr;
+        IDirect3DRMFrame* frame = nullptr;
+        d3drm->CreateLightRGB(D3DRMLIGHT_AMBIENT, level, level, level, &light);
+        d3drm->CreateFrame(root, &frame);
+        frame->AddLight(light);
+        frame->Release();
+        light->Release();
+    }
+    IDirect3DRMFrame* frame(IDirect3DRMFrame* parent, float x, float y, float z) {
+        IDirect3DRMFrame* f = nullptr;
+        d3drm->CreateFrame(parent, &f);
+        f->SetPosition(parent, x, y, z);
+        f->Release();  // the parent keeps it
+        return f;
+    }
+    IDirect3DRMMeshBuilder* quad(D3DCOLOR colour) {
+        IDirect3DRMMeshBuilder* m = nullptr;
+        d3drm->CreateMeshBuilder(&m);
+        m->AddFaces(4, kQuad, 0, nullptr, kQuadFace, nullptr);
+        m->SetColor(colour);
+        m->SetPerspective(TRUE);
+        return m;
+    }
+    void render() {
+        DDBLTFX fx{100, background};
+        back->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+        viewport->Clear();
+        viewport->Render(root);
+        device->Update();
+    }
+    uint32_t at(int x, int y) const { return pixels()[y * 640 + x]; }
+    const uint32_t* pixels() const { return ddSurfacePixels(back, nullptr, nullptr, nullptr); }
+    std::vector<uint32_t> picture() const { return std::vector<uint32_t>(pixels(), pixels() + 640 * 480); }
+    int count(uint32_t colour) const {
+        return (int)std::count(pixels(), pixels() + 640 * 480, colour);
+    }
+};
+
+int channel(uint32_t c, int shift) { return (int)((c >> shift) & 255); }
+
+// A 24-bit image record with its own pixel block.
+struct Image {
+    std::vector<uint8_t> block;
+    D3DRMIMAGE record{};
+    Image(int w, int h, uint32_t (*colour)(int x, int y)) : block((size_t)w * h * 3) {
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                uint32_t c = colour(x, y);
+                uint8_t* p = &block[((size_t)y * w + x) * 3];
+                p[0] = (uint8_t)(c >> 16);  // red
+                p[1] = (uint8_t)(c >> 8);   // green
+                p[2] = (uint8_t)c;          // blue
+            }
+        record.width = w;
+        record.height = h;
+        record.aspectx = record.aspecty = 1;
+        record.depth = 24;
+        record.rgb = 1;
+        record.bytes_per_line = w * 3;
+        record.buffer1 = block.data();
+        record.red_mask = 0xFF;
+        record.green_mask = 0xFF00;
+        record.blue_mask = 0xFF0000;
+    }
+};
+
+void setUv(IDirect3DRMMeshBuilder* m, float u0, float v0, float u1, float v1) {
+    // vertex 0 bottom-left, 1 top-left, 2 top-right, 3 bottom-right
+    m->SetTextureCoordinates(0, u0, v1);
+    m->SetTextureCoordinates(1, u0, v0);
+    m->SetTextureCoordinates(2, u1, v0);
+    m->SetTextureCoordinates(3, u1, v1);
+}
+
+}  // namespace
+
+// --- What is drawn and where ----------------------------------------------------
+
+TEST(RetainedModePixels, QuadInFrontOfTheCameraCoversItsProjection) {
+    Stage s;
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    s.render();
+    // Half-size 3.5 at depth 10 with 640 pixels per unit at depth 1: 224 pixels.
+    EXPECT_EQ(s.at(320, 240), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 - 223, 240 - 223), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 + 223, 240 + 223), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 - 225, 240), s.background);
+    EXPECT_EQ(s.at(320 + 224, 240), s.background);
+    EXPECT_EQ(s.count(0x00FFFFFF), 448 * 448);  // the fill rule gives each pixel once
+    q->Release();
+}
+
+TEST(RetainedModePixels, NoLightMeansBlack) {
+    Stage s(false);
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    s.render();
+    EXPECT_EQ(s.at(320, 240), 0u);
+    EXPECT_EQ(s.at(5, 5), s.background);
+    q->Release();
+}
+
+TEST(RetainedModePixels, AmbientLightsAddUpAndModulateTheColour) {
+    Stage s(false);
+    s.addLight(0.25f);
+    s.addLight(0.25f);
+    IDirect3DRMMeshBuilder* q = s.quad(0xFF80FF40);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    s.render();
+    uint32_t c = s.at(320, 240);
+    EXPECT_NEAR(channel(c, 16), 0x40, 1);
+    EXPECT_NEAR(channel(c, 8), 0x80, 1);
+    EXPECT_NEAR(channel(c, 0), 0x20, 1);
+    s.addLight(1.0f);  // clamped at full
+    s.render();
+    EXPECT_EQ(s.at(320, 240), 0x0080FF40u);
+    q->Release();
+}
+
+TEST(RetainedModePixels, ClockwiseFacesDrawnCounterClockwiseCulled) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    // Left: clockwise as seen from the camera; right: the same corners reversed.
+    const D3DVECTOR v[8] = {{-5, -1, 0}, {-5, 1, 0}, {-3, 1, 0}, {-3, -1, 0},
+                            {3, -1, 0},  {3, 1, 0},  {5, 1, 0},  {5, -1, 0}};
+    const DWORD faces[] = {4, 0, 1, 2, 3, 4, 4, 7, 6, 5, 0};
+    ASSERT_EQ(m->AddFaces(8, v, 0, nullptr, faces, nullptr), D3DRM_OK);
+    EXPECT_EQ(m->GetFaceCount(), 2);
+    s.frame(s.root, 0, 0, 10)->AddVisual(m);
+    s.render();
+    EXPECT_EQ(s.at(320 - 256, 240), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 + 256, 240), s.background);
+    // Seen from behind, the reversed face is the one facing the viewer; it
+    // now shows on the left of the picture, and the other is culled.
+    s.camera->SetPosition(s.root, 0, 0, 20);
+    s.camera->SetOrientation(s.root, 0, 0, -1, 0, 1, 0);
+    s.render();
+    EXPECT_EQ(s.at(320 - 256, 240), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 + 256, 240), s.background);
+    m->Release();
+}
+
+TEST(RetainedModePixels, NothingBeyondTheBackPlaneOrBehindTheCamera) {
+    Stage s;
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    IDirect3DRMFrame* f = s.frame(s.root, 0, 0, 4990);
+    f->AddVisual(q);
+    q->Scale(100, 100, 1);
+    s.render();
+    EXPECT_EQ(s.at(320, 240), 0x00FFFFFFu);
+    f->SetPosition(s.root, 0, 0, 5010);
+    s.render();
+    EXPECT_EQ(s.count(s.background), 640 * 480);
+    f->SetPosition(s.root, 0, 0, -30000);  // how the show hides a frame
+    s.render();
+    EXPECT_EQ(s.count(s.background), 640 * 480);
+    f->SetPosition(s.root, 0, 0, -10);
+    s.render();
+    EXPECT_EQ(s.count(s.background), 640 * 480);
+    q->Release();
+}
+
+TEST(RetainedModePixels, TriangleCrossingTheFrontPlaneIsClippedNotDropped) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    // A floor at y = -1 from behind the camera (z = -5) to z = 10.
+    const D3DVECTOR v[4] = {{-2, -1, -5}, {-2, -1, 10}, {2, -1, 10}, {2, -1, -5}};
+    m->AddFaces(4, v, 0, nullptr, kQuadFace, nullptr);
+    s.root->AddVisual(m);
+    s.render();
+    // Its far edge lies at row 240 + 640 / 10 = 304; below it the floor
+    // fills the view down to the bottom.
+    EXPECT_EQ(s.at(320, 300), s.background);
+    EXPECT_EQ(s.at(320, 310), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320, 479), 0x00FFFFFFu);
+    // Row 320 lies at depth 640 / 80.5: the half-width of 2 spans 161 pixels.
+    EXPECT_EQ(s.at(320 - 166, 320), s.background);
+    EXPECT_EQ(s.at(320 - 156, 320), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 + 156, 320), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320 + 166, 320), s.background);
+    m->Release();
+}
+
+TEST(RetainedModePixels, CameraChildStaysPutWhileTheCameraMovesAndTurns) {
+    Stage s;
+    IDirect3DRMMeshBuilder* q = s.quad(0xFF00FF00);
+    IDirect3DRMMeshBuilder* world = s.quad(0xFFFF0000);
+    s.frame(s.camera, 2, 1, 10)->AddVisual(q);
+    s.frame(s.root, 0, 0, 30)->AddVisual(world);
+    s.render();
+    std::vector<uint32_t> first = s.picture();
+    ASSERT_GT(std::count(first.begin(), first.end(), 0x0000FF00u), 1000);
+    std::vector<int> mask;
+    for (int i = 0; i < 640 * 480; i++) mask.push_back(first[i] == 0x0000FF00u);
+    s.camera->SetPosition(s.root, 7, -3, -40);
+    s.camera->SetOrientation(s.root, 0.3f, 0.2f, 1, 0.1f, 1, 0);
+    s.render();
+    std::vector<uint32_t> second = s.picture();
+    for (int i = 0; i < 640 * 480; i++) ASSERT_EQ(mask[i], second[i] == 0x0000FF00u) << "pixel " << i;
+    EXPECT_NE(first, second);  // the world quad did move
+    q->Release();
+    world->Release();
+}
+
+TEST(RetainedModePixels, DecalSkipsBlackTexelsWithoutDarkFringes) {
+    Stage s;
+    // 8 x 8 checks of 4 texels: black and white.
+    Image image(8, 8, [](int x, int y) -> uint32_t { return ((x / 4 + y / 4) & 1) ? 0xFFFFFF : 0x000000; });
+    IDirect3DRMTexture* tex = nullptr;
+    ASSERT_EQ(s.d3drm->CreateTexture(&image.record, &tex), D3DRM_OK);
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    q->SetTexture(tex);
+    setUv(q, 0, 0, 1, 1);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    s.render();
+    EXPECT_GT(s.count(0), 20000);  // without decal, black shows
+    tex->SetDecalScale(1);
+    tex->SetDecalTransparency(TRUE);
+    tex->SetDecalTransparentColor(0);
+    s.render();
+    int white = 0, other = 0;
+    for (int y = 20; y < 460; y++)
+        for (int x = 100; x < 540; x++) {
+            uint32_t c = s.at(x, y);
+            if (c == s.background) continue;
+            if (channel(c, 16) >= 0xF0 && channel(c, 8) >= 0xF0) {
+                white++;
+            } else {
+                other++;
+            }
+        }
+    EXPECT_EQ(s.count(0), 0);
+    EXPECT_GT(white, 80000);
+    EXPECT_EQ(other, 0);
+    // Top-left check of the picture is black: the background shows there.
+    EXPECT_EQ(s.at(320 - 150, 240 - 150), s.background);
+    EXPECT_NE(s.at(320 + 50, 240 - 150), s.background);
+    q->Release();
+    tex->Release();
+}
+
+TEST(RetainedModePixels, HalfAlphaBlendsToAboutHalf) {
+    Stage s;
+    s.background = 0;
+    IDirect3DRMMeshBuilder* q = s.quad(0x7FFFFFFF);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    s.render();
+    uint32_t c = s.at(320, 240);
+    EXPECT_NEAR(channel(c, 16), 127, 2);
+    EXPECT_NEAR(channel(c, 8), 127, 2);
+    EXPECT_NEAR(channel(c, 0), 127, 2);
+    q->Release();
+}
+
+TEST(RetainedModePixels, TranslucentFacesAreDrawnFarthestFirst) {
+    Stage s;
+    s.background = 0;
+    IDirect3DRMMeshBuilder* nearQuad = s.quad(0x80FF0000);
+    IDirect3DRMMeshBuilder* farQuad = s.quad(0x8000FF00);
+    // The near one comes first in the tree; sorting must still draw it last.
+    IDirect3DRMFrame* holder = s.frame(s.root, 0, 0, 0);
+    holder->SetSortMode(D3DRMSORT_NONE);
+    s.frame(holder, 0, 0, 10)->AddVisual(nearQuad);
+    s.frame(holder, 0, 0, 20)->AddVisual(farQuad);
+    s.render();
+    uint32_t c = s.at(320, 240);
+    EXPECT_NEAR(channel(c, 16), 128, 3);  // red over (green over black)
+    EXPECT_NEAR(channel(c, 8), 64, 3);
+    // An opaque quad between them hides the far one but not the near one.
+    IDirect3DRMMeshBuilder* wall = s.quad(0xFF0000FF);
+    s.frame(s.root, 0, 0, 15)->AddVisual(wall);
+    s.render();
+    c = s.at(320, 240);
+    EXPECT_NEAR(channel(c, 16), 128, 3);
+    EXPECT_NEAR(channel(c, 8), 0, 1);
+    EXPECT_NEAR(channel(c, 0), 127, 3);
+    nearQuad->Release();
+    farQuad->Release();
+    wall->Release();
+}
+
+TEST(RetainedModePixels, SharedEdgesAreDrawnOnce) {
+    Stage s;
+    s.background = 0;
+    IDirect3DRMMeshBuilder* q = s.quad(0x7FFFFFFF);
+    IDirect3DRMFrame* f = s.frame(s.root, 0.37f, -0.21f, 10);
+    f->SetOrientation(s.root, 0.2f, 0.1f, 1, 0.45f, 1, 0);  // the diagonal runs at an odd slope
+    f->AddVisual(q);
+    s.render();
+    uint32_t inside = s.at(320, 240);
+    ASSERT_NE(inside, 0u);
+    int covered = 0;
+    for (int y = 0; y < 480; y++) {
+        int first = -1, last = -1;
+        for (int x = 0; x < 640; x++) {
+            uint32_t c = s.at(x, y);
+            if (c == 0) continue;
+            ASSERT_EQ(c, inside) << "double blend at " << x << "," << y;
+            if (first < 0) first = x;
+            last = x;
+            covered++;
+        }
+        for (int x = first; first >= 0 && x <= last; x++) {
+            ASSERT_EQ(s.at(x, y), inside) << "gap at " << x << "," << y;
+        }
+    }
+    EXPECT_GT(covered, 100000);
+    q->Release();
+}
+
+TEST(RetainedModePixels, PerspectiveTexturingKeepsLinesStraightAndDepthsRight) {
+    Stage s;
+    // Left quarter white, the rest black, top half of v light grey: a vertical
+    // boundary at u = 0.25 and a horizontal one at v = 0.5.
+    Image image(64, 64, [](int x, int y) -> uint32_t {
+        if (x < 16) return 0xFFFFFF;
+        return y < 32 ? 0x808080 : 0x000000;
+    });
+    IDirect3DRMTexture* tex = nullptr;
+    ASSERT_EQ(s.d3drm->CreateTexture(&image.record, &tex), D3DRM_OK);
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    // Floor at y = -1 from z = 4 (v = 1) to z = 12 (v = 0), x from -2 (u = 0) to 2 (u = 1).
+    const D3DVECTOR v[4] = {{-2, -1, 4}, {-2, -1, 12}, {2, -1, 12}, {2, -1, 4}};
+    m->AddFaces(4, v, 0, nullptr, kQuadFace, nullptr);
+    setUv(m, 0, 0, 1, 1);
+    m->SetTexture(tex);
+    s.root->AddVisual(m);
+    s.render();
+    // v = 0.5 lies at z = 8: row 240 + 640 / 8 = 320 (an affine mapping would put it at 347).
+    auto grey = [&](int x, int y) { return channel(s.at(x, y), 8); };
+    int boundary = -1;
+    for (int y = 300; y < 380; y++)
+        if (grey(400, y) < 64 && grey(400, y - 1) >= 64) boundary = y;
+    EXPECT_NEAR(boundary, 320, 2);
+    // u = 0.25 (x = -1) runs straight towards the vanishing point: column 320 - 640 / z.
+    for (int y = 300; y < 400; y += 7) {
+        int edge = -1, mid = (255 + channel(s.at(318, y), 16)) / 2;  // halfway from white to the row's other side
+        for (int x = 100; x < 320; x++)
+            if (channel(s.at(x, y), 16) >= mid && channel(s.at(x + 1, y), 16) < mid) edge = x;
+        float z = 640.0f / (y + 0.5f - 240.0f);
+        EXPECT_NEAR(edge + 0.5f, 320 - 640 / z, 2.0f) << "row " << y;
+    }
+    m->Release();
+    tex->Release();
+}
+
+// --- Frames ---------------------------------------------------------------------
+
+TEST(RetainedModeFrames, LookAtTurnsZToTheTargetWithoutRoll) {
+    Stage s;
+    IDirect3DRMFrame* target = s.frame(s.root, 10, 0, 10);
+    s.camera->LookAt(target, s.root, D3DRMCONSTRAIN_Z);
+    D3DVECTOR dir, up;
+    s.camera->GetOrientation(s.root, &dir, &up);
+    EXPECT_NEAR(dir.x, 0.7071f, 1e-4f);
+    EXPECT_NEAR(dir.y, 0, 1e-4f);
+    EXPECT_NEAR(dir.z, 0.7071f, 1e-4f);
+    EXPECT_NEAR(up.y, 1, 1e-4f);
+    target->SetPosition(s.root, 0, 10, 10);
+    s.camera->LookAt(target, s.root, D3DRMCONSTRAIN_Z);
+    s.camera->GetOrientation(s.root, &dir, &up);
+    EXPECT_NEAR(dir.y, 0.7071f, 1e-4f);
+    EXPECT_NEAR(up.y, 0.7071f, 1e-4f);
+    EXPECT_NEAR(up.z, -0.7071f, 1e-4f);
+    EXPECT_NEAR(up.x, 0, 1e-4f);
+    // The target shows at the centre of the picture.
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    q->Scale(0.1f, 0.1f, 0.1f);
+    target->AddVisual(q);
+    s.camera->SetPosition(s.root, -20, 5, -7);
+    s.camera->LookAt(target, s.root, D3DRMCONSTRAIN_Z);
+    s.render();
+    EXPECT_EQ(s.at(320, 240), 0x00FFFFFFu);
+    EXPECT_EQ(s.at(320, 200), s.background);
+    q->Release();
+}
+
+TEST(RetainedModeFrames, SetRotationTurnsPerUnitOfMoveDownTheTree) {
+    Stage s;
+    IDirect3DRMFrame* parent = s.frame(s.root, 0, 0, 0);
+    IDirect3DRMFrame* child = s.frame(parent, 5, 0, 0);
+    child->SetRotation(s.root, 0, 1, 0, 0.1f);
+    s.root->Move(5.0f);
+    D3DVECTOR dir, up, pos;
+    child->GetOrientation(s.root, &dir, &up);
+    EXPECT_NEAR(dir.x, std::sin(0.5f), 1e-4f);
+    EXPECT_NEAR(dir.z, std::cos(0.5f), 1e-4f);
+    EXPECT_NEAR(up.y, 1, 1e-5f);
+    child->GetPosition(s.root, &pos);  // turns about its own origin
+    EXPECT_NEAR(pos.x, 5, 1e-4f);
+    EXPECT_NEAR(pos.z, 0, 1e-4f);
+    s.root->Move(2.5f);
+    child->GetOrientation(s.root, &dir, &up);
+    EXPECT_NEAR(dir.x, std::sin(0.75f), 1e-4f);
+    // A turning parent carries its children.
+    parent->SetRotation(s.root, 0, 1, 0, kPi / 2);
+    child->SetRotation(s.root, 0, 1, 0, 0);
+    s.root->Move(1.0f);
+    child->GetPosition(s.root, &pos);
+    EXPECT_NEAR(pos.x, 0, 1e-3f);
+    EXPECT_NEAR(pos.z, -5, 1e-3f);
+}
+
+TEST(RetainedModeFrames, PositionsAndOrientationsRelativeToAReference) {
+    Stage s;
+    IDirect3DRMFrame* a = s.frame(s.root, 1, 2, 3);
+    a->SetOrientation(s.root, 1, 0, 0, 0, 1, 0);  // z along world +x
+    IDirect3DRMFrame* b = s.frame(a, 0, 0, 0);
+    b->SetPosition(a, 0, 0, 4);  // 4 along a's z: world x + 4
+    D3DVECTOR p;
+    b->GetPosition(s.root, &p);
+    EXPECT_NEAR(p.x, 5, 1e-5f);
+    EXPECT_NEAR(p.y, 2, 1e-5f);
+    EXPECT_NEAR(p.z, 3, 1e-5f);
+    b->SetPosition(s.root, 0, 0, 0);
+    b->GetPosition(a, &p);
+    EXPECT_NEAR(p.z, -1, 1e-5f);  // world -x is a's -z
+    EXPECT_NEAR(p.x, 3, 1e-5f);   // a's x axis is world -z
+}
+
+// --- Mesh builders, wraps and paths ----------------------------------------------
+
+TEST(RetainedModeMeshes, FacesScaleTranslateBoxAndBadInput) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = s.quad(0xFFFFFFFF);
+    m->Scale(2, 1, 1);
+    m->Translate(1, 0, 5);
+    D3DRMBOX box;
+    m->GetBox(&box);
+    EXPECT_FLOAT_EQ(box.min.x, -6);
+    EXPECT_FLOAT_EQ(box.max.x, 8);
+    EXPECT_FLOAT_EQ(box.min.y, -3.5f);
+    EXPECT_FLOAT_EQ(box.max.z, 5);
+    const DWORD bad[] = {3, 0, 1, 9, 0};
+    EXPECT_NE(m->AddFaces(4, kQuad, 0, nullptr, bad, nullptr), D3DRM_OK);
+    const DWORD five[] = {2, 0, 1, 0};
+    EXPECT_NE(m->AddFaces(4, kQuad, 0, nullptr, five, nullptr), D3DRM_OK);
+    EXPECT_EQ(m->GetVertexCount(), 4);
+    EXPECT_EQ(m->GetFaceCount(), 1);
+    EXPECT_NE(m->SetTextureCoordinates(4, 0, 0), D3DRM_OK);
+    m->SetColorRGB(1.0f, 0.5f, 0.0f);
+    EXPECT_EQ(m->GetColor(), 0xFFFF8000u);
+    m->Release();
+    D3DRMIMAGE broken{};
+    IDirect3DRMTexture* tex = nullptr;
+    EXPECT_NE(s.d3drm->CreateTexture(&broken, &tex), D3DRM_OK);
+    EXPECT_EQ(tex, nullptr);
+}
+
+TEST(RetainedModeMeshes, FlatWrapUsesTheWrapsOwnAxes) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    const D3DVECTOR v[3] = {{2, 3, 4}, {0, 0, 0}, {-1, 5, 2}};
+    const DWORD f[] = {3, 0, 1, 2, 0};
+    m->AddFaces(3, v, 0, nullptr, f, nullptr);
+    // As the show's builders: z axis (0, 1, 0), y axis (0, 0, 1), so the wrap's
+    // y is the model's z and its x the model's -x.
+    IDirect3DRMWrap* wrap = nullptr;
+    ASSERT_EQ(s.d3drm->CreateWrap(D3DRMWRAP_FLAT, nullptr, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0.5f, 0.25f, -1.0f, 3.0f, &wrap),
+              D3DRM_OK);
+    wrap->Apply(m);
+    float u, vv;
+    m->GetTextureCoordinates(0, &u, &vv);
+    EXPECT_FLOAT_EQ(u, -1.0f * -2 - 0.5f);
+    EXPECT_FLOAT_EQ(vv, 3.0f * 4 - 0.25f);
+    m->GetTextureCoordinates(2, &u, &vv);
+    EXPECT_FLOAT_EQ(u, -1.0f * 1 - 0.5f);
+    EXPECT_FLOAT_EQ(vv, 3.0f * 2 - 0.25f);
+    // Vertices added later keep no wrapped coordinates.
+    m->AddFaces(3, v, 0, nullptr, f, nullptr);
+    m->GetTextureCoordinates(3, &u, &vv);
+    EXPECT_EQ(u, 0.0f);
+    EXPECT_EQ(vv, 0.0f);
+    wrap->Release();
+    m->Release();
+}
+
+TEST(RetainedModeMeshes, SphereWrapUsesLongitudeAndLatitude) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    // Wrap frame = model frame; points on +z, +x, +y, -z.
+    const D3DVECTOR v[4] = {{0, 0, 2}, {3, 0, 0}, {0, 5, 0}, {0, 0, -1}};
+    const DWORD f[] = {4, 0, 1, 2, 3, 0};
+    m->AddFaces(4, v, 0, nullptr, f, nullptr);
+    IDirect3DRMWrap* wrap = nullptr;
+    ASSERT_EQ(s.d3drm->CreateWrap(D3DRMWRAP_SPHERE, nullptr, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0.1f, 0.2f, 2.0f, -40.0f, &wrap),
+              D3DRM_OK);
+    wrap->Apply(m);
+    float u, vv;
+    m->GetTextureCoordinates(0, &u, &vv);  // theta 0, phi pi/2
+    EXPECT_NEAR(u, -0.1f, 1e-5f);
+    EXPECT_NEAR(vv, -40.0f * 0.5f - 0.2f, 1e-4f);
+    m->GetTextureCoordinates(1, &u, &vv);  // theta pi/2
+    EXPECT_NEAR(u, 2.0f * 0.25f - 0.1f, 1e-5f);
+    m->GetTextureCoordinates(2, &u, &vv);  // phi 0
+    EXPECT_NEAR(vv, -0.2f, 1e-5f);
+    m->GetTextureCoordinates(3, &u, &vv);  // theta pi
+    EXPECT_NEAR(u, 2.0f * 0.5f - 0.1f, 1e-5f);
+    wrap->Release();
+    m->Release();
+}
+
+TEST(RetainedModePaths, ClosedSplineRunsThroughTheKeysAndReturnsToItsStart) {
+    Stage s;
+    IDirect3DRMAnimation* anim = nullptr;
+    ASSERT_EQ(s.d3drm->CreateAnimation(&anim), D3DRM_OK);
+    anim->SetFrame(s.camera);
+    anim->SetOptions(D3DRMANIMATION_CLOSED | D3DRMANIMATION_SPLINEPOSITION | D3DRMANIMATION_POSITION);
+    const float keys[5][4] = {{0, 0, 0, 0}, {10, 100, 0, 0}, {20, 100, 50, 0}, {30, 0, 50, 20}, {40, 0, 0, 0}};
+    for (auto& k : keys) anim->AddPositionKey(k[0], k[1], k[2], k[3]);
+    auto where = [&](float t) {
+        anim->SetTime(t);
+        D3DVECTOR p;
+        s.camera->GetPosition(s.root, &p);
+        return p;
+    };
+    for (auto& k : keys) {
+        D3DVECTOR p = where(k[0]);
+        EXPECT_NEAR(p.x, k[1], 1e-3f);
+        EXPECT_NEAR(p.y, k[2], 1e-3f);
+        EXPECT_NEAR(p.z, k[3], 1e-3f);
+    }
+    // Periodic over the span of the keys, and smooth across the seam.
+    D3DVECTOR a = where(13.0f), b = where(53.0f), c = where(-27.0f);
+    EXPECT_NEAR(a.x, b.x, 1e-3f);
+    EXPECT_NEAR(a.y, c.y, 1e-3f);
+    D3DVECTOR before = where(39.9f), after = where(40.1f), at = where(40.0f);
+    EXPECT_NEAR(before.x + after.x, 2 * at.x, 0.05f);
+    EXPECT_NEAR(before.y + after.y, 2 * at.y, 0.05f);
+    EXPECT_LT(std::fabs(before.x - at.x), 1.0f);
+    // A curve, not straight lines: halfway between the first keys it bulges.
+    D3DVECTOR mid = where(5.0f);
+    EXPECT_NEAR(mid.x, 50, 15);
+    EXPECT_GT(std::fabs(mid.y) + std::fabs(mid.z), 0.5f);
+    anim->Release();
+}
+
+// --- The show's scene graph -------------------------------------------------------
+
+TEST(SceneGraph, BuiltEmptyAndRendersBlack) {
+    Stage s;
+    s.background = 0x00FFFFFF;  // anything but black: the fill is the show's, black
+    IDirect3DRM* savedRm = g_d3drm;
+    IDirect3DRMDevice2* savedDevice = g_device;
+    g_d3drm = s.d3drm;
+    g_device = s.device;
+    buildSceneGraph();
+    ASSERT_NE(g_viewport, nullptr);
+    IDirect3DRMFrame* camChildren[] = {g_loadingFrame, g_arrow1Frame, g_arrow2Frame, g_tilesFrame2,
+                                       g_zugFrame,     g_tilesFrame1, g_teFrame};
+    IDirect3DRMMeshBuilder* meshes[] = {quad1, quad2, quad3, meshZag, meshZlin, meshSt, meshStShell,
+                                        meshKnot, meshBox, meshPyr, meshBlin, meshFlower, quad4, quad5,
+                                        quad6, quad7, quad8, quad9, quad10};
+    for (auto* m : meshes) {
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->GetVertexCount(), 0);
+    }
+    // Camera children move with the camera.
+    g_cameraFrame->SetPosition(g_sceneFrame, 0, 0, -150);
+    D3DVECTOR p;
+    for (auto* f : camChildren) {
+        ASSERT_NE(f, nullptr);
+        f->GetPosition(g_sceneFrame, &p);
+        EXPECT_FLOAT_EQ(p.z, -150);
+    }
+    g_zagFrame->GetPosition(g_sceneFrame, &p);
+    EXPECT_FLOAT_EQ(p.z, 0);
+    DDBLTFX fx{100, 0};
+    s.back->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    g_viewport->Clear();
+    g_viewport->Render(g_sceneFrame);
+    EXPECT_EQ(s.count(0), 640 * 480);
+    // A loading quad before any light: still black (drawn, but unlit).
+    quad1->AddFaces(4, kQuad, 0, nullptr, kQuadFace, nullptr);
+    quad1->Translate(0, 0, 10);
+    g_loadingFrame->AddVisual(quad1);
+    s.back->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    g_viewport->Render(g_sceneFrame);
+    EXPECT_EQ(s.count(0), 640 * 480);
+    g_sceneFrame->Release();
+    g_viewport->Release();
+    for (auto* m : meshes) m->Release();
+    g_d3drm = savedRm;
+    g_device = savedDevice;
+}
+
+// --- Threads --------------------------------------------------------------------
+
+TEST(RetainedModeThreads, MeshesFilledAndRecolouredWhileRendering) {
+    Stage s;
+    IDirect3DRMMeshBuilder* q = s.quad(0xFFFFFFFF);
+    s.frame(s.root, 0, 0, 10)->AddVisual(q);
+    IDirect3DRMMeshBuilder* filled = nullptr;
+    s.d3drm->CreateMeshBuilder(&filled);
+    s.frame(s.root, 2, 0, 20)->AddVisual(filled);
+    std::thread worker([&] {
+        Image image(64, 64, [](int x, int y) -> uint32_t { return (uint32_t)(x * 4 << 8 | y * 4); });
+        for (int i = 0; i < 200; i++) {
+            q->SetColor(((uint32_t)(i & 255) << 24) | 0xFFFFFF);
+            filled->AddFaces(4, kQuad, 0, nullptr, kQuadFace, nullptr);
+            if (i % 50 == 0) {
+                IDirect3DRMTexture* t = nullptr;
+                s.d3drm->CreateTexture(&image.record, &t);
+                filled->SetTexture(t);
+                t->Release();
+            }
+        }
+    });
+    for (int i = 0; i < 30; i++) s.render();
+    worker.join();
+    s.render();
+    EXPECT_EQ(filled->GetFaceCount(), 200);
+    q->Release();
+    filled->Release();
+}
