@@ -88,7 +88,9 @@ bool decodeJpeg(const void* source, void* destination, uint32_t byteCount, uint3
     auto* bytes = static_cast<const unsigned char*>(source);
     if (tjDecompressHeader3(decoder, bytes, byteCount, &w, &h, &subsampling, &colorspace) != 0) {
         std::fprintf(stderr, "%s: not a decodable JPEG picture (%s)\n", fileName, tjGetErrorStr2(decoder));
-    } else if (w <= 0 || h <= 0 || (uint64_t)w * (uint64_t)h * 3 > capacity) {
+    } else if (w <= 0 || h <= 0) {
+        std::fprintf(stderr, "%s: not a decodable JPEG picture (no size in its header)\n", fileName);
+    } else if ((uint64_t)w * (uint64_t)h * 3 > capacity) {
         std::fprintf(stderr, "%s: picture of %d x %d pixels is too large to decode\n", fileName, w, h);
     } else if (tjDecompress2(decoder, bytes, byteCount, static_cast<unsigned char*>(destination), w, 0, h,
                              TJPF_RGB, TJFLAG_ACCURATEDCT) != 0) {
