@@ -2,6 +2,7 @@
 // and what damaged picture files do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 

@@ -2,6 +2,7 @@
 // a recording stand-in of the retained-mode layer and the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "asset_files.h"
