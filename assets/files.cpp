@@ -1,0 +1,44 @@
+#include "assets/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+std::string assetPath(const char* fileName) {
+    std::string path(fileName);
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+bool readWholeFile(const char* fileName, std::vector<uint8_t>& bytes, uint64_t limit) {
+    bytes.clear();
+    std::string path = assetPath(fileName);
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        std::fprintf(stderr, "%s: cannot open (%s)\n", fileName, std::strerror(errno));
+        return false;
+    }
+    bool ok = false;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fprintf(stderr, "%s: cannot read (%s)\n", fileName, std::strerror(errno));
+    } else if (size == 0) {
+        std::fprintf(stderr, "%s: file is empty\n", fileName);
+    } else if ((uint64_t)size > limit) {
+        std::fprintf(stderr, "%s: file is %ld bytes, more than the %llu it may have\n", fileName, size,
+                     (unsigned long long)limit);
+    } else {
+        bytes.resize((size_t)size);
+        size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
+        if (got != bytes.size()) {
+            std::fprintf(stderr, "%s: read %zu of its %ld bytes\n", fileName, got, size);
+            bytes.clear();
+        } else {
+            ok = true;
+        }
+    }
+    std::fclose(file);
+    return ok;
+}
