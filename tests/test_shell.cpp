@@ -161,7 +161,12 @@ TEST(FinaleDeath, SlowsTheMusicFadesTheMeshesAndEnds) {
             g_names[&g_stShell] = "meshStShell";
             meshSt = &g_st;
             meshStShell = &g_stShell;
-            g_scene = 4, g_show3D = 1, g_show2D = 0, g_finale = 1, g_sceneReady = 0, g_timelineDone = 1;
+            g_scene = 4;
+            g_show3D = 1;
+            g_show2D = 0;
+            g_finale = 1;
+            g_sceneReady = 0;
+            g_timelineDone = 1;
             vtSetExitHook([](int) {
                 fprintf(stderr, "colours=%zu first=%s last=%s\n", g_calls.size(),
                         g_calls.empty() ? "" : g_calls.front().c_str(), g_calls.empty() ? "" : g_calls.back().c_str());
@@ -194,9 +199,15 @@ TEST(ShowPass, AFlagOfTwoEnablesNothing) {
             g_names[&knot] = "knotAnim";
             g_knotAnim = &knot;
             g_timelineDone = 1;
-            g_scene = 2, g_show3D = 1, g_sceneReady = 2, g_shake = 0, g_extraSpin = 1;
+            g_scene = 2;
+            g_show3D = 1;
+            g_sceneReady = 2;
+            g_shake = 0;
+            g_extraSpin = 1;
             runShowPass();
-            g_sceneReady = 1, g_shake = 2, g_extraSpin = 2;
+            g_sceneReady = 1;
+            g_shake = 2;
+            g_extraSpin = 2;
             size_t before = g_calls.size();
             runShowPass();  // a shake of 2 is neither 0 nor 1: blocks 6 to 8 stay off
             fprintf(stderr, "calls=%zu then=%zu\n", before, g_calls.size());
