@@ -64,7 +64,9 @@ struct FakeMesh : IDirect3DRMMeshBuilder {
     HRESULT GetBox(D3DRMBOX*) override { return 0; }
     HRESULT SetColor(D3DCOLOR c) override {
         colour = c;
-        return log(fmt("SetColor(0x%08X)", c)), 0;
+        char text[32];
+        snprintf(text, sizeof text, "SetColor(0x%08X)", (unsigned)c);
+        return log(text), 0;
     }
     HRESULT SetColorRGB(D3DVALUE, D3DVALUE, D3DVALUE) override { return log("SetColorRGB"), 0; }
     HRESULT SetMaterial(IDirect3DRMMaterial*) override { return log("SetMaterial"), 0; }

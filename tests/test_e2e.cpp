@@ -153,7 +153,7 @@ TEST_F(WholeShow, RunsToTheEndWithEveryCueInOrderAndRepeatsExactly) {
 TEST_F(WholeShow, InterludesRevealThePaintingInTheOrderOfTheWaveMap) {
     const std::string dir = tempDir();
     // Find interlude A's span from the trace, then look into its middle.
-    ASSERT_EQ(run("--until 40 --trace " + dir + "/ta.txt"), 0);
+    ASSERT_EQ(run("--until 45 --trace " + dir + "/ta.txt"), 0);
     double start = -1, end = -1;
     for (auto& t : readTrace(dir + "/ta.txt")) {
         if (t.text.rfind("cue 5 ", 0) == 0) start = t.ms / 1000;

@@ -19,8 +19,9 @@
 
 namespace {
 
+// A file both the test and its death-test child (another process) can name.
 std::string tempPath(const char* name) {
-    return std::string(::testing::TempDir()) + name + std::to_string(getpid());
+    return std::string(::testing::TempDir()) + "velkor-" + name;
 }
 
 std::vector<std::string> readLines(const std::string& path) {
