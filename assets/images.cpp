@@ -162,6 +162,6 @@ void loadRawPicture(const char* fileName) {
     size_t got = std::fread(g_waveMap, 1, sizeof g_waveMap, file);
     std::fclose(file);
     if (got < sizeof g_waveMap)
-        std::fprintf(stderr, "%s: holds %zu of the %zu bytes of a wave map; the rest is left as it was\n", fileName, got,
-                     sizeof g_waveMap);
+        std::fprintf(stderr, "%s: holds %zu of the %zu bytes of a wave map; the rest is left as it was\n", fileName,
+                     got, sizeof g_waveMap);
 }

@@ -208,7 +208,8 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
             pairs = vertices;
         }
         if (pairs > kMaxTexCoordPairs) {
-            std::fprintf(stderr, "%s: %u texture coordinate pairs announced, more than the %u kept; the rest are left out\n",
+            std::fprintf(stderr,
+                         "%s: %u texture coordinate pairs announced, more than the %u kept; the rest are left out\n",
                          fileName, announced, kMaxTexCoordPairs);
             pairs = kMaxTexCoordPairs;
         }
