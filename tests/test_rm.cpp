@@ -699,3 +699,61 @@ TEST(RetainedModeThreads, MeshesFilledAndRecolouredWhileRendering) {
     q->Release();
     filled->Release();
 }
+
+// --- A picture to look at ----------------------------------------------------------
+
+TEST(RetainedModePicture, TexturedLitTranslucentSceneWrittenAsPng) {
+    Stage s(false);
+    s.background = 0;
+    s.addLight(0.8f);
+    Image checks(64, 64, [](int x, int y) -> uint32_t { return ((x / 8 + y / 8) & 1) ? 0xE0E0E0 : 0x3050A0; });
+    Image ring(64, 64, [](int x, int y) -> uint32_t {
+        int dx = x - 32, dy = y - 32, r2 = dx * dx + dy * dy;
+        return r2 < 30 * 30 && r2 > 18 * 18 ? 0xFF8020 : 0x000000;  // black: see-through
+    });
+    IDirect3DRMTexture *floorTex = nullptr, *ringTex = nullptr;
+    ASSERT_EQ(s.d3drm->CreateTexture(&checks.record, &floorTex), D3DRM_OK);
+    ASSERT_EQ(s.d3drm->CreateTexture(&ring.record, &ringTex), D3DRM_OK);
+    ringTex->SetDecalTransparency(TRUE);
+    ringTex->SetDecalTransparentColor(0);
+
+    IDirect3DRMMeshBuilder* ground = nullptr;
+    s.d3drm->CreateMeshBuilder(&ground);
+    const D3DVECTOR g[4] = {{-30, -3, 2}, {-30, -3, 80}, {30, -3, 80}, {30, -3, 2}};
+    ground->AddFaces(4, g, 0, nullptr, kQuadFace, nullptr);
+    setUv(ground, 0, 0, 8, 10);
+    ground->SetTexture(floorTex);
+    s.root->AddVisual(ground);
+
+    IDirect3DRMMeshBuilder* wall = s.quad(0xFFFFFFFF);  // opaque, textured, turned
+    wall->SetTexture(floorTex);
+    setUv(wall, 0, 0, 2, 2);
+    IDirect3DRMFrame* wallFrame = s.frame(s.root, -4, 1, 25);
+    wallFrame->SetOrientation(s.root, 0.6f, 0, 1, 0, 1, 0);
+    wallFrame->AddVisual(wall);
+
+    IDirect3DRMMeshBuilder* glass = s.quad(0x7F40FF40);  // translucent green in front
+    s.frame(s.root, 3, 0, 18)->AddVisual(glass);
+
+    IDirect3DRMMeshBuilder* decal = s.quad(0xFFFFFFFF);  // decal ring on the camera
+    decal->SetTexture(ringTex);
+    setUv(decal, 0, 0, 1, 1);
+    s.frame(s.camera, 5, 2.5f, 12)->AddVisual(decal);
+
+    s.camera->SetPosition(s.root, 0, 2, 0);
+    s.render();
+    const char* path = "/tmp/velkor_rm_scene.png";
+    EXPECT_TRUE(vtWritePng(path, s.pixels(), 640, 480));
+    // The translucent quad shows the floor through it, tinted green.
+    uint32_t through = s.at(420, 330);
+    EXPECT_GT(channel(through, 8), channel(through, 16));
+    EXPECT_GT(channel(through, 16), 0);
+    // The decal ring's centre is see-through (the floor-free sky is black).
+    EXPECT_EQ(s.at(320 + 267, 240 - 133), 0u);
+    floorTex->Release();
+    ringTex->Release();
+    ground->Release();
+    wall->Release();
+    glass->Release();
+    decal->Release();
+}
