@@ -144,6 +144,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
     const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
     const int maxLevel = kT ? tex->levels - 1 : 0;
     const __m128 cdx = _mm_loadu_ps(s.cdx);
+    const bool flatColour = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
     const __m128i zero = _mm_setzero_si128();
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl = s.x0, xr = s.x1;
@@ -184,6 +185,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         float tt = s.t0 + s.tdx * fx + s.tdy * fy;
         __m128 col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
                                 s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
+        __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
         uint32_t* dst = t.color + (size_t)y * t.pitch;
         float* zb = t.depth + (size_t)y * t.dpitch;
         // Textures: exact coordinates every 8 pixels (one division), stepped
@@ -212,6 +214,12 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                     float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
                     level = (int)lod;
                     frac = (int)((lod - (float)level) * 128.0f);
+                    // Blends within 1/16 of a level are not worth the second sample.
+                    if (frac < 8) frac = 0;
+                    if (frac > 120) {
+                        level++;
+                        frac = 0;
+                    }
                     if (level >= maxLevel) {
                         level = maxLevel;
                         frac = 0;
@@ -224,7 +232,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                 if (!(q > zb[x])) goto next;
             }
             {
-                __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
+                if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
                 __m128i px;
                 if constexpr (kT) {
                     if constexpr (kD) {
