@@ -14,6 +14,8 @@
 #include "platform/ddraw/ddraw.h"
 #include "platform/rm/rm.h"
 #include "platform/virtual/vclock.h"
+#include "platform/virtual/virtual.h"
+#include "platform/win/win.h"
 #include "scene/scene.h"
 
 // The display module defines these in the show; the weak definitions serve
@@ -756,4 +758,72 @@ TEST(RetainedModePicture, TexturedLitTranslucentSceneWrittenAsPng) {
     wall->Release();
     glass->Release();
     decal->Release();
+}
+
+// --- A device made from a clipper shows its picture in the window -------------------
+
+TEST(RetainedModeWindowed, ClipperDeviceClearsRendersAndPresentsOnUpdate) {
+    std::vector<uint32_t> shown(640 * 480);
+    vtSetFrameHook([&](int64_t, const uint32_t* pixels) { memcpy(shown.data(), pixels, shown.size() * 4); });
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "RmWindowTest";
+    RegisterClassA(&wc);
+    HWND window = CreateWindowExA(0, "RmWindowTest", "t", WS_OVERLAPPED | WS_CAPTION, 10, 10, 640, 500, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    IDirectDraw* dd = nullptr;
+    ASSERT_EQ(DirectDrawCreate(nullptr, &dd, nullptr), DD_OK);
+    dd->SetCooperativeLevel(window, DDSCL_NORMAL);
+    IDirectDrawClipper* clipper = nullptr;
+    ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
+    clipper->SetHWnd(0, window);
+    IDirect3DRM* d3drm = nullptr;
+    IDirect3DRM2* rm2 = nullptr;
+    Direct3DRMCreate(&d3drm);
+    d3drm->QueryInterface(IID_IDirect3DRM2, (void**)&rm2);
+    IDirect3DRMDevice2* device = nullptr;
+    ASSERT_EQ(rm2->CreateDeviceFromClipper(clipper, &IID_IDirect3DHALDevice, 640, 480, &device), D3DRM_OK);
+    device->SetRenderMode(3);
+    IDirect3DRMFrame *root = nullptr, *camera = nullptr, *holder = nullptr;
+    d3drm->CreateFrame(nullptr, &root);
+    d3drm->CreateFrame(root, &camera);
+    d3drm->CreateFrame(root, &holder);
+    holder->SetPosition(root, 0, 0, 10);
+    IDirect3DRMLight* light = nullptr;
+    d3drm->CreateLightRGB(D3DRMLIGHT_AMBIENT, 1, 1, 1, &light);
+    root->AddLight(light);
+    IDirect3DRMMeshBuilder* q = nullptr;
+    d3drm->CreateMeshBuilder(&q);
+    q->AddFaces(4, kQuad, 0, nullptr, kQuadFace, nullptr);
+    q->SetColor(0xFFFF0000);
+    holder->AddVisual(q);
+    IDirect3DRMViewport* viewport = nullptr;
+    ASSERT_EQ(d3drm->CreateViewport(device, camera, 0, 0, 640, 480, &viewport), D3DRM_OK);
+    viewport->SetBack(5000);
+    int64_t before = vtNow();
+    viewport->Clear();
+    viewport->Render(root);
+    device->Update();
+    EXPECT_GT(vtNow(), before);  // presenting waits for a blank
+    EXPECT_EQ(shown[240 * 640 + 320], 0x00FF0000u);
+    EXPECT_EQ(shown[5 * 640 + 5], 0u);
+    // The next frame starts from a cleared picture: the moved quad leaves no trail.
+    holder->SetPosition(root, 100, 0, 10);
+    viewport->Clear();
+    viewport->Render(root);
+    device->Update();
+    EXPECT_EQ(shown[240 * 640 + 320], 0u);
+    vtSetFrameHook(nullptr);
+    viewport->Release();
+    q->Release();
+    light->Release();
+    holder->Release();
+    camera->Release();
+    root->Release();
+    device->Release();
+    rm2->Release();
+    d3drm->Release();
+    clipper->Release();
+    dd->Release();
 }
