@@ -827,3 +827,18 @@ TEST(RetainedModeWindowed, ClipperDeviceClearsRendersAndPresentsOnUpdate) {
     clipper->Release();
     dd->Release();
 }
+
+TEST(RetainedModePixels, DegenerateAndNonFiniteGeometryIsSkipped) {
+    Stage s;
+    IDirect3DRMMeshBuilder* m = nullptr;
+    s.d3drm->CreateMeshBuilder(&m);
+    const float nan = std::nanf("");
+    const D3DVECTOR v[9] = {{nan, 0, 5}, {1, 1, 5}, {1, 0, 5},  {-1e30f, -1e30f, 5}, {1e30f, 1e30f, 5},
+                            {1e30f, -1e30f, 5}, {0, 0, 5}, {0, 0, 5}, {0, 0, 5}};
+    const DWORD f[] = {3, 0, 1, 2, 3, 3, 4, 5, 3, 6, 7, 8, 0};
+    ASSERT_EQ(m->AddFaces(9, v, 0, nullptr, f, nullptr), D3DRM_OK);
+    s.root->AddVisual(m);
+    s.render();  // must not crash; the huge face is clipped to the view
+    EXPECT_EQ(s.count(s.background) + s.count(0x00FFFFFF), 640 * 480);
+    m->Release();
+}

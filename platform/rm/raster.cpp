@@ -287,6 +287,9 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
     const RVert* v[3] = {&a, &b, &c};
     int64_t X[3], Y[3];
     for (int i = 0; i < 3; i++) {
+        // Callers clip to the guard band; anything else (or NaN) is not drawn.
+        if (!(std::fabs(v[i]->x) < 1e6f && std::fabs(v[i]->y) < 1e6f && v[i]->q > 0.0f && v[i]->q < 1e30f))
+            return false;
         X[i] = (int64_t)std::lrint(v[i]->x * 16.0f);
         Y[i] = (int64_t)std::lrint(v[i]->y * 16.0f);
     }
