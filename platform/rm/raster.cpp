@@ -113,8 +113,6 @@ struct Setup {
     float c0[4], cdx[4], cdy[4];
 };
 
-inline int cvtt(float f) { return _mm_cvttss_si32(_mm_set_ss(f)); }
-
 // Rough log2 for the mip level: exponent plus the mantissa taken linearly.
 inline float fastLog2(float x) {
     uint32_t bits;
@@ -122,20 +120,21 @@ inline float fastLog2(float x) {
     return (float)(int)bits * (1.0f / (1 << 23)) - 127.0f;
 }
 
-inline __m128i bilinear(const MipLevel& L, float u, float v) {
+// Bilinear sample of level `level` at 16.16 coordinates of level 0, with
+// 7-bit weights; the result is b, g, r, a in the four low 16-bit lanes.
+inline __m128i bilinearFx(const MipLevel& L, uint32_t U, uint32_t V, int level) {
     const int w = L.w, h = L.h;
-    int iu = cvtt((u + 1.0f) * (float)(w * 128)) - 64;
-    int iv = cvtt((v + 1.0f) * (float)(h * 128)) - 64;
-    int xa = (iu >> 7) & (w - 1), xb = (xa + 1) & (w - 1);
-    int ya = (iv >> 7) & (h - 1), yb = (ya + 1) & (h - 1);
+    const uint32_t u = (U >> level) - 32768u, v = (V >> level) - 32768u;  // texel centres
+    const int xa = (int)(u >> 16) & (w - 1), xb = (xa + 1) & (w - 1);
+    const int ya = (int)(v >> 16) & (h - 1), yb = (ya + 1) & (h - 1);
     const uint32_t* r0 = L.px + ya * w;
     const uint32_t* r1 = L.px + yb * w;
     const __m128i zero = _mm_setzero_si128();
     __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
     __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
-    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)(iv & 127))), 7));
+    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)((v >> 9) & 127))), 7));
     __m128i right = _mm_srli_si128(vert, 8);
-    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)(iu & 127))), 7));
+    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
 }
 
 template <unsigned F>
@@ -145,6 +144,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
     const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
     const int maxLevel = kT ? tex->levels - 1 : 0;
     const __m128 cdx = _mm_loadu_ps(s.cdx);
+    const bool flatColour = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
     const __m128i zero = _mm_setzero_si128();
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl = s.x0, xr = s.x1;
@@ -185,38 +185,64 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         float tt = s.t0 + s.tdx * fx + s.tdy * fy;
         __m128 col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
                                 s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
+        __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
         uint32_t* dst = t.color + (size_t)y * t.pitch;
         float* zb = t.depth + (size_t)y * t.dpitch;
-        int level = 0, frac = 0;
+        // Textures: exact coordinates every 8 pixels (one division), stepped
+        // linearly in 16.16 texels of level 0 in between. The words wrap
+        // modulo 2^32, a whole number of texture periods.
+        int level = 0, frac = 0, segLeft = 0;
+        uint32_t U = 0, V = 0;
+        int32_t dU = 0, dV = 0;
+        const float Wfx = W0 * 65536.0f, Hfx = H0 * 65536.0f;
         for (int64_t x = xl; x <= xr; x++) {
+            if constexpr (kT) {
+                if (segLeft == 0) {
+                    const int n = (int)std::min<int64_t>(8, xr - x + 1);
+                    const float w = 1.0f / q, u = ss * w, v = tt * w;
+                    const float we = 1.0f / (q + s.qdx * (float)n);
+                    const float ue = (ss + s.sdx * (float)n) * we, ve = (tt + s.tdx * (float)n) * we;
+                    auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
+                    const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
+                    U = (uint32_t)u0;
+                    V = (uint32_t)v0;
+                    dU = (int32_t)((fixed(ue * Wfx) - u0) / n);
+                    dV = (int32_t)((fixed(ve * Hfx) - v0) / n);
+                    float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
+                    float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
+                    float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+                    float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
+                    level = (int)lod;
+                    frac = (int)((lod - (float)level) * 128.0f);
+                    // Blends within 1/16 of a level are not worth the second sample.
+                    if (frac < 8) frac = 0;
+                    if (frac > 120) {
+                        level++;
+                        frac = 0;
+                    }
+                    if (level >= maxLevel) {
+                        level = maxLevel;
+                        frac = 0;
+                    }
+                    segLeft = n;
+                }
+                segLeft--;
+            }
             if constexpr (kZT) {
                 if (!(q > zb[x])) goto next;
             }
             {
-                __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
+                if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
                 __m128i px;
                 if constexpr (kT) {
-                    const float w = 1.0f / q, u = ss * w, v = tt * w;
-                    if (((x - xl) & 7) == 0) {
-                        float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
-                        float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
-                        float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-                        float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
-                        level = (int)lod;
-                        frac = (int)((lod - (float)level) * 128.0f);
-                        if (level >= maxLevel) {
-                            level = maxLevel;
-                            frac = 0;
-                        }
-                    }
                     if constexpr (kD) {
                         const MipLevel& b = tex->lv[0];
-                        int nu = cvtt((u + 1.0f) * W0) & (b.w - 1), nv = cvtt((v + 1.0f) * H0) & (b.h - 1);
-                        if ((b.px[nv * b.w + nu] >> 24) == 0) goto next;
+                        if ((b.px[(int)((V >> 16) & (uint32_t)(b.h - 1)) * b.w + (int)((U >> 16) & (uint32_t)(b.w - 1))] >> 24) == 0)
+                            goto next;
                     }
-                    __m128i texel = bilinear(tex->lv[level], u, v);
+                    __m128i texel = bilinearFx(tex->lv[level], U, V, level);
                     if (frac) {
-                        __m128i other = bilinear(tex->lv[level + 1], u, v);
+                        __m128i other = bilinearFx(tex->lv[level + 1], U, V, level + 1);
                         texel = _mm_add_epi16(
                             texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
                     }
@@ -235,9 +261,13 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
             }
         next: __attribute__((unused));
             q += s.qdx;
-            ss += s.sdx;
-            tt += s.tdx;
             col = _mm_add_ps(col, cdx);
+            if constexpr (kT) {
+                ss += s.sdx;
+                tt += s.tdx;
+                U += (uint32_t)dU;
+                V += (uint32_t)dV;
+            }
         }
     }
 }
@@ -257,6 +287,9 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
     const RVert* v[3] = {&a, &b, &c};
     int64_t X[3], Y[3];
     for (int i = 0; i < 3; i++) {
+        // Callers clip to the guard band; anything else (or NaN) is not drawn.
+        if (!(std::fabs(v[i]->x) < 1e6f && std::fabs(v[i]->y) < 1e6f && v[i]->q > 0.0f && v[i]->q < 1e30f))
+            return false;
         X[i] = (int64_t)std::lrint(v[i]->x * 16.0f);
         Y[i] = (int64_t)std::lrint(v[i]->y * 16.0f);
     }

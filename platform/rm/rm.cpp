@@ -617,6 +617,14 @@ struct Queued {  // a translucent triangle waiting for the sorted pass
     unsigned flags;
 };
 
+struct DrawItem {  // a mesh in one frame, in view coordinates
+    Mesh* mesh;
+    Xf mv;
+    bool zOn;
+    float nearest;
+    size_t sequence;
+};
+
 struct Device final : Obj<IDirect3DRMDevice2> {
     IDirectDrawSurface* surface = nullptr;
     IDirectDrawClipper* clipper = nullptr;
@@ -628,8 +636,9 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     // Scratch kept from frame to frame.
     std::vector<TV> verts;
     std::vector<Queued> queued;
+    std::vector<DrawItem> items;
     std::vector<uint64_t> order;
-    std::vector<std::vector<std::pair<float, Frame*>>> childOrder;
+    std::vector<std::vector<std::pair<float, size_t>>> childOrder;  // (depth, child index)
 
     ~Device() override {
         if (surface) surface->Release();
@@ -932,19 +941,25 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         if (f->zMode == D3DRMZBUFFER_DISABLE) zOn = false;
         if (f->sortMode != D3DRMSORT_FROMPARENT) sort = f->sortMode;
         const Xf mv = view * world;
-        for (Mesh* m : f->visuals) drawMesh(m, mv, zOn);
+        for (Mesh* m : f->visuals) {
+            if (m->tris.empty()) continue;
+            m->bounds();
+            device->items.push_back({m, mv, zOn, mv.point(m->centre).z - m->radius, device->items.size()});
+        }
         if (f->children.empty()) return;
         if (device->childOrder.size() <= depth) device->childOrder.resize(depth + 1);
         auto& order = device->childOrder[depth];
         order.clear();
-        for (Frame* c : f->children) order.emplace_back(mv.point(c->local.pos).z, c);
+        for (size_t i = 0; i < f->children.size(); i++) order.emplace_back(mv.point(f->children[i]->local.pos).z, i);
+        // Ties keep the tree's order (std::sort, unlike stable_sort, allocates nothing).
         if (sort == D3DRMSORT_BACKTOFRONT)
-            std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first > b.first; });
+            std::sort(order.begin(), order.end(),
+                      [](auto& a, auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
         else if (sort == D3DRMSORT_FRONTTOBACK)
-            std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
+            std::sort(order.begin(), order.end());
         // Deeper levels may grow childOrder: walk by index, not by reference.
         for (size_t i = 0; i < device->childOrder[depth].size(); i++) {
-            Frame* c = device->childOrder[depth][i].second;
+            Frame* c = f->children[device->childOrder[depth][i].second];
             drawTree(c, world * c->local, zOn, sort, depth + 1);
         }
     }
@@ -969,7 +984,17 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         sumLights(root);
         device->queued.clear();
         device->order.clear();
+        device->items.clear();
         drawTree(root, root->world(), true, D3DRMSORT_NONE, 0);
+        // With depth buffering everywhere the order of opaque faces does not
+        // change the picture: nearest meshes first, so hidden pixels fail the
+        // depth test before they are textured.
+        auto& items = device->items;
+        if (std::all_of(items.begin(), items.end(), [](const DrawItem& d) { return d.zOn; }))
+            std::sort(items.begin(), items.end(), [](const DrawItem& a, const DrawItem& b) {
+                return a.nearest != b.nearest ? a.nearest < b.nearest : a.sequence < b.sequence;
+            });
+        for (const DrawItem& d : items) drawMesh(d.mesh, d.mv, d.zOn);
         // Translucent faces last, farthest first.
         std::sort(device->order.begin(), device->order.end());
         for (uint64_t key : device->order) {
