@@ -113,4 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Failure{false, "CreateClipper", "Cannot create clipper!"},
                       Failure{false, "SetHWnd", "Cannot set Clipper to hWnd!"},
                       Failure{false, "SetClipper", "Cannot attach front buffer!"},
-                      Failure{false, "Lock", "Lock sucks!"}));
+                      Failure{false, "Lock", "Lock sucks!"}),
+    [](const ::testing::TestParamInfo<Failure>& info) {
+        std::string name = std::string(info.param.fullscreen ? "Fullscreen_" : "Windowed_") + info.param.step;
+        for (char& c : name)
+            if (c == ':') c = '_';
+        return name;
+    });
