@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,29 +26,27 @@ void watchDisplay() {
     });
 }
 
-DDSURFACEDESC fullscreenPrimaryDesc() {
+DDSURFACEDESC surfaceDesc(DWORD flags, DWORD caps, DWORD width = 0, DWORD height = 0, DWORD backBuffers = 0) {
     DDSURFACEDESC d{};
     d.dwSize = 108;
-    d.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
-    d.dwBackBufferCount = 1;
-    d.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | DDSCAPS_3DDEVICE;
+    d.dwFlags = flags;
+    d.dwWidth = width;
+    d.dwHeight = height;
+    d.dwBackBufferCount = backBuffers;
+    d.ddsCaps.dwCaps = caps;
     return d;
 }
-
+DDSURFACEDESC fullscreenPrimaryDesc() {
+    return surfaceDesc(DDSD_CAPS | DDSD_BACKBUFFERCOUNT,
+                       DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | DDSCAPS_3DDEVICE, 0, 0, 1);
+}
 DDSURFACEDESC offscreenDesc() {
-    DDSURFACEDESC d{};
-    d.dwSize = 108;
-    d.dwFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH;
-    d.dwWidth = 640;
-    d.dwHeight = 480;
-    d.ddsCaps.dwCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY;
-    return d;
+    return surfaceDesc(DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY, 640, 480);
 }
 
 struct Chain {
     IDirectDraw* dd = nullptr;
-    IDirectDrawSurface* primary = nullptr;
-    IDirectDrawSurface* back = nullptr;
+    IDirectDrawSurface *primary = nullptr, *back = nullptr;
     Chain() {
         EXPECT_EQ(DirectDrawCreate(nullptr, &dd, nullptr), DD_OK);
         EXPECT_EQ(dd->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN), DD_OK);
@@ -56,6 +55,12 @@ struct Chain {
         EXPECT_EQ(dd->CreateSurface(&d, &primary, nullptr), DD_OK);
         DDSCAPS caps{DDSCAPS_BACKBUFFER};
         EXPECT_EQ(primary->GetAttachedSurface(&caps, &back), DD_OK);
+    }
+    IDirectDrawSurface* offscreen() {
+        IDirectDrawSurface* off = nullptr;
+        DDSURFACEDESC d = offscreenDesc();
+        EXPECT_EQ(dd->CreateSurface(&d, &off, nullptr), DD_OK);
+        return off;
     }
     ~Chain() {
         back->Release();
@@ -79,6 +84,7 @@ uint32_t at(IDirectDrawSurface* s, int x, int y) {
 
 TEST(DirectDraw, LockGivesTheWholeSurfaceAndWritesStay) {
     Chain c;
+    EXPECT_NE(c.dd->SetDisplayMode(800, 600, 16), DD_OK);  // 640 x 480 x 32 only
     DDSURFACEDESC desc{};
     desc.dwSize = 108;
     ASSERT_EQ(c.back->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
@@ -111,21 +117,27 @@ TEST(DirectDraw, LostSurfaceAnswersLostUntilRestored) {
     EXPECT_EQ(c.back->Unlock(nullptr), DD_OK);
 }
 
-TEST(DirectDraw, ColourFillCoversTheRectangleOrTheWholeSurface) {
+TEST(DirectDraw, FillAndCopyCoverTheirRectangleClipped) {
     Chain c;
     fill(c.back, 0x00ABCDEF);
-    EXPECT_EQ(at(c.back, 0, 0), 0x00ABCDEFu);
     EXPECT_EQ(at(c.back, 639, 479), 0x00ABCDEFu);
     RECT r{10, 20, 30, 25};
     fill(c.back, 0x0000FF00, &r);
     EXPECT_EQ(at(c.back, 10, 20), 0x0000FF00u);
     EXPECT_EQ(at(c.back, 29, 24), 0x0000FF00u);
-    EXPECT_EQ(at(c.back, 30, 24), 0x00ABCDEFu);
-    EXPECT_EQ(at(c.back, 29, 25), 0x00ABCDEFu);
-    EXPECT_EQ(at(c.back, 9, 20), 0x00ABCDEFu);
+    for (auto [x, y] : {std::pair{30, 24}, {29, 25}, {9, 20}}) EXPECT_EQ(at(c.back, x, y), 0x00ABCDEFu) << x << "," << y;
     RECT outside{600, 460, 900, 900};  // clipped, not written past the end
     fill(c.back, 0x00000001, &outside);
     EXPECT_EQ(at(c.back, 639, 479), 1u);
+
+    IDirectDrawSurface* off = c.offscreen();
+    fill(off, 0x00123456);
+    fill(c.back, 0);
+    RECT src{0, 0, 100, 100}, dst{600, 450, 700, 550};
+    ASSERT_EQ(c.back->Blt(&dst, off, &src, DDBLT_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(at(c.back, 639, 479), 0x00123456u);
+    EXPECT_EQ(at(c.back, 599, 479), 0u);
+    off->Release();
 }
 
 TEST(DirectDraw, FlipShowsTheBackBufferAndSwapsTheChain) {
@@ -146,9 +158,7 @@ TEST(DirectDraw, FlipShowsTheBackBufferAndSwapsTheChain) {
     EXPECT_EQ(g_shown[1000], 0x000000FFu);
     EXPECT_EQ(at(c.back, 5, 5), 0x00FF0000u);
 
-    IDirectDrawSurface* off = nullptr;
-    DDSURFACEDESC d = offscreenDesc();
-    ASSERT_EQ(c.dd->CreateSurface(&d, &off, nullptr), DD_OK);
+    IDirectDrawSurface* off = c.offscreen();
     EXPECT_EQ(off->Flip(nullptr, DDFLIP_WAIT), DDERR_NOTFLIPPABLE);
     EXPECT_EQ(c.back->Flip(nullptr, DDFLIP_WAIT), DDERR_NOTFLIPPABLE);
     off->Release();
@@ -168,13 +178,10 @@ TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
     IDirectDraw* dd = nullptr;
     ASSERT_EQ(DirectDrawCreate(nullptr, &dd, nullptr), DD_OK);
     ASSERT_EQ(dd->SetCooperativeLevel(window, DDSCL_NORMAL), DD_OK);
-    DDSURFACEDESC pd{};
-    pd.dwSize = 108;
-    pd.dwFlags = DDSD_CAPS;
-    pd.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY;
+    DDSURFACEDESC pd = surfaceDesc(DDSD_CAPS, DDSCAPS_PRIMARYSURFACE | DDSCAPS_3DDEVICE | DDSCAPS_VIDEOMEMORY);
+    DDSURFACEDESC od = offscreenDesc();
     IDirectDrawSurface *primary = nullptr, *off = nullptr;
     ASSERT_EQ(dd->CreateSurface(&pd, &primary, nullptr), DD_OK);
-    DDSURFACEDESC od = offscreenDesc();
     ASSERT_EQ(dd->CreateSurface(&od, &off, nullptr), DD_OK);
     IDirectDrawClipper* clipper = nullptr;
     ASSERT_EQ(dd->CreateClipper(0, &clipper, nullptr), DD_OK);
@@ -182,13 +189,16 @@ TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
     ASSERT_EQ(primary->SetClipper(clipper), DD_OK);
     EXPECT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DDERR_NOTFLIPPABLE);
 
-    // A picture whose pixels name their place.
-    DDSURFACEDESC desc{};
-    ASSERT_EQ(off->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
-    auto* px = (uint32_t*)desc.lpSurface;
-    for (int y = 0; y < 480; y++)
-        for (int x = 0; x < 640; x++) px[y * 640 + x] = (uint32_t)(y << 10 | x) + 1;
-    off->Unlock(nullptr);
+    // A picture whose pixels name their place, marked or not.
+    auto tag = [](int x, int y, uint32_t mark = 0) { return ((uint32_t)(y << 10 | x) + 1) | mark; };
+    auto paint = [&](uint32_t mark) {
+        DDSURFACEDESC desc{};
+        ASSERT_EQ(off->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 640; x++) ((uint32_t*)desc.lpSurface)[y * 640 + x] = tag(x, y, mark);
+        off->Unlock(nullptr);
+    };
+    paint(0);
     std::vector<uint32_t> black(640 * 480, 0u);
     sysPresent(window, black.data(), 640, 480, 2560, 0, 0);  // a known display to start from
     // The show's destination: the client rectangle moved to its screen place.
@@ -201,23 +211,20 @@ TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
     RECT dest{client.left + origin.x, client.top + origin.y, client.right + origin.x, client.bottom + origin.y};
     ASSERT_EQ(primary->Blt(&dest, off, &client, DDBLT_WAIT, nullptr), DD_OK);
     EXPECT_EQ(g_shown[0], 1u);
-    EXPECT_EQ(g_shown[470 * 640 + 633], (uint32_t)(470 << 10 | 633) + 1);
+    EXPECT_EQ(g_shown[470 * 640 + 633], tag(633, 470));
     EXPECT_EQ(g_shown[470 * 640 + 634], 0u);  // right of the client area: untouched
     EXPECT_EQ(g_shown[471 * 640 + 10], 0u);   // below it: untouched
 
     // A rectangle hanging off the client area's top-left is clipped too: a new
     // picture shows only in the part that falls inside, the rest keeps the old.
-    ASSERT_EQ(off->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
-    px = (uint32_t*)desc.lpSurface;
-    for (int i = 0; i < 640 * 480; i++) px[i] |= 0x800000;
-    off->Unlock(nullptr);
+    paint(0x800000);
     RECT src{0, 0, 100, 100};
     RECT shifted{origin.x - 30, origin.y - 40, origin.x + 70, origin.y + 60};
     ASSERT_EQ(primary->Blt(&shifted, off, &src, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(g_shown[0], ((uint32_t)(40 << 10 | 30) + 1) | 0x800000);
-    EXPECT_EQ(g_shown[59 * 640 + 69], ((uint32_t)(99 << 10 | 99) + 1) | 0x800000);
-    EXPECT_EQ(g_shown[60 * 640 + 0], (uint32_t)(60 << 10 | 0) + 1);
-    EXPECT_EQ(g_shown[0 * 640 + 70], (uint32_t)(0 << 10 | 70) + 1);
+    EXPECT_EQ(g_shown[0], tag(30, 40, 0x800000));
+    EXPECT_EQ(g_shown[59 * 640 + 69], tag(99, 99, 0x800000));
+    EXPECT_EQ(g_shown[60 * 640 + 0], tag(0, 60));
+    EXPECT_EQ(g_shown[0 * 640 + 70], tag(70, 0));
     vtSetFrameHook(nullptr);
     clipper->Release();
     off->Release();
@@ -225,84 +232,52 @@ TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
     dd->Release();
 }
 
-TEST(DirectDraw, CopyBetweenSurfacesIsClipped) {
-    Chain c;
-    IDirectDrawSurface* off = nullptr;
-    DDSURFACEDESC d = offscreenDesc();
-    ASSERT_EQ(c.dd->CreateSurface(&d, &off, nullptr), DD_OK);
-    fill(off, 0x00123456);
-    fill(c.back, 0);
-    RECT src{0, 0, 100, 100}, dst{600, 450, 700, 550};
-    ASSERT_EQ(c.back->Blt(&dst, off, &src, DDBLT_WAIT, nullptr), DD_OK);
-    EXPECT_EQ(at(c.back, 639, 479), 0x00123456u);
-    EXPECT_EQ(at(c.back, 599, 479), 0u);
-    off->Release();
-}
-
 // Each set-up step can be made to fail; the failure is persistent, so each
 // runs in a child process.
-class DirectDrawFailure : public ::testing::TestWithParam<const char*> {};
+class DirectDrawFailure : public ::testing::TestWithParam<std::pair<const char*, int>> {};
 
-// Makes the step fail and runs the set-up up to it: 0 when it reported an error.
-int runFailingStep(const std::string& step) {
-        vtFailStep(step);
-        HRESULT result = DD_OK;
-        IDirectDraw* dd = nullptr;
-        HRESULT created = DirectDrawCreate(nullptr, &dd, nullptr);
-        if (step == "DirectDrawCreate") {
-            result = created;
-            if (dd) return 3;
-        } else if (step == "SetCooperativeLevel") {
-            result = dd->SetCooperativeLevel(nullptr, 0x11);
-        } else if (step == "SetDisplayMode") {
-            result = dd->SetDisplayMode(640, 480, 32);
-        } else {
-            IDirectDrawSurface *primary = nullptr, *back = nullptr;
-            DDSURFACEDESC pd = fullscreenPrimaryDesc();
-            HRESULT p = dd->CreateSurface(&pd, &primary, nullptr);
-            if (step == "CreateSurface:primary") {
-                result = p;
-            } else if (step == "CreateSurface:offscreen") {
-                DDSURFACEDESC od = offscreenDesc();
-                result = dd->CreateSurface(&od, &back, nullptr);
-            } else if (step == "GetAttachedSurface") {
-                DDSCAPS caps{DDSCAPS_BACKBUFFER};
-                result = primary->GetAttachedSurface(&caps, &back);
-            } else if (step == "Lock") {
-                DDSURFACEDESC desc{};
-                result = primary->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr);
-            } else {
-                IDirectDrawClipper* clipper = nullptr;
-                HRESULT c = dd->CreateClipper(0, &clipper, nullptr);
-                if (step == "CreateClipper") result = c;
-                else if (step == "SetHWnd") result = clipper->SetHWnd(0, nullptr);
-                else if (step == "SetClipper") result = primary->SetClipper(clipper);
-            }
-        }
-        return result != DD_OK ? 0 : 1;
+// Runs the whole set-up with `step` made to fail: the number of the first
+// call that failed (0 none, 99 a failed create that still gave an object).
+int firstFailure(const std::string& step) {
+    vtFailStep(step);
+    IDirectDraw* dd = nullptr;
+    IDirectDrawSurface *primary = nullptr, *back = nullptr, *off = nullptr;
+    IDirectDrawClipper* clipper = nullptr;
+    DDSURFACEDESC pd = fullscreenPrimaryDesc(), od = offscreenDesc(), locked{};
+    DDSCAPS caps{DDSCAPS_BACKBUFFER};
+    const std::function<HRESULT()> calls[] = {
+        [&] { return DirectDrawCreate(nullptr, &dd, nullptr); },
+        [&] { return dd->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN); },
+        [&] { return dd->SetDisplayMode(640, 480, 32); },
+        [&] { return dd->CreateSurface(&pd, &primary, nullptr); },
+        [&] { return dd->CreateSurface(&od, &off, nullptr); },
+        [&] { return primary->GetAttachedSurface(&caps, &back); },
+        [&] { return primary->Lock(nullptr, &locked, DDLOCK_WAIT, nullptr); },
+        [&] { return primary->Unlock(nullptr); },
+        [&] { return dd->CreateClipper(0, &clipper, nullptr); },
+        [&] { return clipper->SetHWnd(0, nullptr); },
+        [&] { return primary->SetClipper(clipper); },
+    };
+    for (int i = 0; i < 11; i++)
+        if (calls[i]() != DD_OK) return i == 0 && dd ? 99 : i + 1;
+    return 0;
 }
 
 TEST_P(DirectDrawFailure, StepReportsAnError) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string step = GetParam();
-    EXPECT_EXIT(std::_Exit(runFailingStep(step)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::_Exit(firstFailure(GetParam().first)), ::testing::ExitedWithCode(GetParam().second), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, DirectDrawFailure,
-                         ::testing::Values("DirectDrawCreate", "SetCooperativeLevel", "SetDisplayMode",
-                                           "CreateSurface:primary", "CreateSurface:offscreen", "GetAttachedSurface",
-                                           "CreateClipper", "SetHWnd", "SetClipper", "Lock"),
+                         ::testing::Values(std::pair{"DirectDrawCreate", 1}, std::pair{"SetCooperativeLevel", 2},
+                                           std::pair{"SetDisplayMode", 3}, std::pair{"CreateSurface:primary", 4},
+                                           std::pair{"CreateSurface:offscreen", 5},
+                                           std::pair{"GetAttachedSurface", 6}, std::pair{"Lock", 7},
+                                           std::pair{"CreateClipper", 9}, std::pair{"SetHWnd", 10},
+                                           std::pair{"SetClipper", 11}),
                          [](const auto& info) {
-                             std::string name = info.param;
+                             std::string name = info.param.first;
                              for (char& ch : name)
                                  if (ch == ':') ch = '_';
                              return name;
                          });
-
-TEST(DirectDraw, DisplayModeOtherThan640x480x32Fails) {
-    IDirectDraw* dd = nullptr;
-    ASSERT_EQ(DirectDrawCreate(nullptr, &dd, nullptr), DD_OK);
-    EXPECT_NE(dd->SetDisplayMode(800, 600, 16), DD_OK);
-    EXPECT_EQ(dd->SetDisplayMode(640, 480, 32), DD_OK);
-    dd->Release();
-}
