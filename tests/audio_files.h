@@ -2,15 +2,13 @@
 // few header fields), MP3 encoded with LAME with its gapless tag.
 #pragma once
 #include <lame/lame.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 namespace audiotest {
 
@@ -21,40 +19,32 @@ inline std::string tempDir() {
     return dir ? dir : "/tmp";
 }
 
-inline void put16(std::vector<uint8_t>& b, uint32_t v) {
-    b.push_back(v & 0xFF);
-    b.push_back((v >> 8) & 0xFF);
-}
-inline void put32(std::vector<uint8_t>& b, uint32_t v) {
-    put16(b, v & 0xFFFF);
-    put16(b, v >> 16);
-}
-
 // PCM WAV; `samples` interleaved, 8-bit data taken from the upper byte.
 inline bool writeWav(const std::string& path, int rate, int channels, int bits, const std::vector<int16_t>& samples) {
     std::vector<uint8_t> data;
     for (int16_t s : samples) {
-        if (bits == 8)
-            data.push_back((uint8_t)((s >> 8) + 128));
-        else
-            put16(data, (uint16_t)s);
+        if (bits == 8) data.push_back((uint8_t)((s >> 8) + 128));
+        else data.insert(data.end(), {(uint8_t)(s & 0xFF), (uint8_t)((uint16_t)s >> 8)});
     }
-    std::vector<uint8_t> b = {'R', 'I', 'F', 'F'};
-    put32(b, 36 + (uint32_t)data.size());
-    for (char c : std::string("WAVEfmt ")) b.push_back((uint8_t)c);
-    put32(b, 16);
-    put16(b, 1);
-    put16(b, channels);
-    put32(b, rate);
-    put32(b, rate * channels * bits / 8);
-    put16(b, channels * bits / 8);
-    put16(b, bits);
-    for (char c : std::string("data")) b.push_back((uint8_t)c);
-    put32(b, (uint32_t)data.size());
-    b.insert(b.end(), data.begin(), data.end());
+    // The RIFF header of a PCM file (little-endian, no padding in the layout).
+    struct {
+        char riff[4] = {'R', 'I', 'F', 'F'};
+        uint32_t size;
+        char wave[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
+        uint32_t formatSize = 16;
+        uint16_t format = 1, channels;
+        uint32_t rate, byteRate;
+        uint16_t blockAlign, bits;
+        char dataTag[4] = {'d', 'a', 't', 'a'};
+        uint32_t dataSize;
+    } h;
+    static_assert(sizeof h == 44);
+    h.size = 36 + (uint32_t)data.size(), h.channels = (uint16_t)channels, h.rate = rate;
+    h.byteRate = rate * channels * bits / 8, h.blockAlign = (uint16_t)(channels * bits / 8), h.bits = (uint16_t)bits;
+    h.dataSize = (uint32_t)data.size();
     FILE* f = fopen(path.c_str(), "wb");
     if (!f) return false;
-    bool ok = fwrite(b.data(), 1, b.size(), f) == b.size();
+    bool ok = fwrite(&h, sizeof h, 1, f) == 1 && fwrite(data.data(), 1, data.size(), f) == data.size();
     return fclose(f) == 0 && ok;
 }
 
@@ -62,9 +52,8 @@ inline bool writeWav(const std::string& path, int rate, int channels, int bits, 
 inline std::vector<int16_t> sine(int frames, double hz, int rate, double amplitude) {
     std::vector<int16_t> s((size_t)frames * 2);
     for (int i = 0; i < frames; i++) {
-        double v = amplitude * std::sin(2 * M_PI * hz * i / rate);
-        s[i * 2] = (int16_t)std::lrint(v);
-        s[i * 2 + 1] = (int16_t)std::lrint(-v);
+        s[i * 2] = (int16_t)std::lrint(amplitude * std::sin(2 * M_PI * hz * i / rate));
+        s[i * 2 + 1] = (int16_t)-s[i * 2];
     }
     return s;
 }
@@ -72,10 +61,7 @@ inline std::vector<int16_t> sine(int frames, double hz, int rate, double amplitu
 // Stereo frames counting up: frame i holds (i mod 32768, -(i mod 32768)).
 inline std::vector<int16_t> ramp(int frames) {
     std::vector<int16_t> s((size_t)frames * 2);
-    for (int i = 0; i < frames; i++) {
-        s[i * 2] = (int16_t)(i % 32768);
-        s[i * 2 + 1] = (int16_t)-(i % 32768);
-    }
+    for (int i = 0; i < frames; i++) s[i * 2] = (int16_t)(i % 32768), s[i * 2 + 1] = (int16_t)-(i % 32768);
     return s;
 }
 
@@ -91,25 +77,15 @@ inline bool writeMp3(const std::string& path, int rate, int channels, const std:
     lame_set_brate(lame, 192);
     lame_set_quality(lame, 5);
     lame_set_bWriteVbrTag(lame, 1);
-    if (lame_init_params(lame) < 0) {
-        lame_close(lame);
-        return false;
-    }
     int frames = (int)(interleaved.size() / channels);
     std::vector<unsigned char> out((size_t)(1.25 * frames + 7200 + 16384));
-    int n;
-    if (channels == 2)
-        n = lame_encode_buffer_interleaved(lame, const_cast<short*>(interleaved.data()), frames, out.data(),
-                                           (int)out.size());
-    else
-        n = lame_encode_buffer(lame, interleaved.data(), interleaved.data(), frames, out.data(), (int)out.size());
-    if (n < 0) {
-        lame_close(lame);
-        return false;
-    }
-    int m = lame_encode_flush(lame, out.data() + n, (int)out.size() - n);
-    out.resize((size_t)n + (m > 0 ? m : 0));
-    FILE* f = fopen(path.c_str(), "wb+");
+    auto* pcm = const_cast<short*>(interleaved.data());
+    int n = lame_init_params(lame) < 0 ? -1
+            : channels == 2 ? lame_encode_buffer_interleaved(lame, pcm, frames, out.data(), (int)out.size())
+                            : lame_encode_buffer(lame, pcm, pcm, frames, out.data(), (int)out.size());
+    int m = n < 0 ? -1 : lame_encode_flush(lame, out.data() + n, (int)out.size() - n);
+    out.resize(n < 0 ? 0 : (size_t)n + (m > 0 ? m : 0));
+    FILE* f = n < 0 ? nullptr : fopen(path.c_str(), "wb+");
     bool ok = f && fwrite(out.data(), 1, out.size(), f) == out.size();
     if (ok) lame_mp3_tags_fid(lame, f);  // fills the tag frame at the start
     if (f) ok = fclose(f) == 0 && ok;

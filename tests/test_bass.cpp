@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -21,12 +22,14 @@ namespace {
 
 std::vector<int16_t> g_heard;  // everything the output played, from time 0
 
+bool init() { return BASS_Init(-1, 44100, 16, nullptr); }
+
 class Bass : public ::testing::Test {
 protected:
     void SetUp() override {
         BASS_Free();
         g_heard.clear();
-        vtSetAudioSink([](const int16_t* frames, int count) { g_heard.insert(g_heard.end(), frames, frames + count * 2); });
+        vtSetAudioSink([](const int16_t* frames, int n) { g_heard.insert(g_heard.end(), frames, frames + n * 2); });
         dir = tempDir();
     }
     void TearDown() override {
@@ -39,17 +42,25 @@ protected:
         EXPECT_TRUE(writeWav(path, rate, channels, bits, frames));
         return path;
     }
-    // Frame index of the output that is heard now.
-    static size_t heardNow() {
-        Sleep(0);
-        return g_heard.size() / 2;
+    // A stream of the file, playing.
+    static HSTREAM play(const std::string& path, DWORD flags = BASS_SAMPLE_LOOP) {
+        HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
+        EXPECT_TRUE(BASS_StreamPlay(h, 0, flags)) << path;
+        return h;
     }
     std::string dir;
 };
 
-int peak(const std::vector<int16_t>& s, size_t fromFrame, size_t toFrame) {
+// Frame index of the output that is heard now.
+size_t heardNow() {
+    Sleep(0);
+    return g_heard.size() / 2;
+}
+
+int peak(const std::vector<int16_t>& s, size_t fromFrame, size_t toFrame, int channel = -1) {
     int p = 0;
-    for (size_t i = fromFrame * 2; i < toFrame * 2 && i < s.size(); i++) p = std::max(p, std::abs((int)s[i]));
+    for (size_t i = fromFrame * 2; i < toFrame * 2 && i < s.size(); i++)
+        if (channel < 0 || (int)(i % 2) == channel) p = std::max(p, std::abs((int)s[i]));
     return p;
 }
 
@@ -60,56 +71,60 @@ int largestStep(const std::vector<int16_t>& s, size_t fromFrame, size_t toFrame)
     return d;
 }
 
+// One second of a 22,050 Hz mono file decodes to about 44,100 stereo frames
+// with the sound on both channels.
+void expectConvertedSecond(const std::vector<int16_t>& pcm, int minPeak) {
+    EXPECT_NEAR((double)pcm.size() / 2, 44100, 64);
+    EXPECT_NEAR(pcm[30000 * 2], pcm[30000 * 2 + 1], 1);
+    EXPECT_GT(peak(pcm, 0, pcm.size() / 2), minPeak);
+}
+
+std::vector<int16_t> monoSine(double hz, double amplitude) {
+    std::vector<int16_t> mono(22050);
+    for (int i = 0; i < 22050; i++) mono[i] = (int16_t)(std::sin(2 * M_PI * hz * i / 22050.0) * amplitude);
+    return mono;
+}
+
 }  // namespace
 
 TEST_F(Bass, InitOpensOnceUntilFreeAndVersionIsZeroPointEight) {
     EXPECT_EQ(BASS_GetVersion(), 0x80000u);
-    EXPECT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    EXPECT_FALSE(BASS_Init(-1, 44100, 16, nullptr));
+    EXPECT_TRUE(init());
+    EXPECT_FALSE(init());
     EXPECT_TRUE(BASS_Free());
     EXPECT_FALSE(BASS_Free());
-    EXPECT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    EXPECT_TRUE(init());
     EXPECT_TRUE(BASS_Start());
 }
 
 TEST_F(Bass, InjectedFailures) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            vtFailStep("BASS_GetVersion");
-            _exit(BASS_GetVersion() != 0x80000 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(
-        {
-            vtFailStep("BASS_Init");
-            _exit(!BASS_Init(-1, 44100, 16, nullptr) ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-    EXPECT_EXIT(
-        {
-            vtFailStep("AudioDevice");
-            bool failed = !BASS_Init(-1, 44100, 16, nullptr);
-            _exit(failed && BASS_StreamCreateFile(0, "tests/none.wav", 0, 0, 0) == 0 ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
+    const std::pair<const char*, bool (*)()> steps[] = {
+        {"BASS_GetVersion", [] { return BASS_GetVersion() != 0x80000; }},
+        {"BASS_Init", [] { return !init(); }},
+        {"AudioDevice", [] { return !init() && BASS_StreamCreateFile(0, "tests/none.wav", 0, 0, 0) == 0; }},
+    };
+    for (auto [step, failed] : steps) {
+        EXPECT_EXIT(
+            {
+                vtFailStep(step);
+                _exit(failed() ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << step;
+    }
 }
 
 TEST_F(Bass, StreamsNeedAnOpenLibraryAndAReadableFile) {
     std::string path = wav("a.wav", sine(4410, 441, 44100, 8000));
     EXPECT_EQ(BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0), 0u);  // not initialised
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    EXPECT_EQ(BASS_StreamCreateFile(0, (dir + "/missing.wav").c_str(), 0, 0, 0), 0u);
+    ASSERT_TRUE(init());
+    std::ofstream(dir + "/junk.mp3") << "this is not a sound file at all, not even a short one";
+    std::string cut = wav("cut.wav", sine(100, 441, 44100, 8000));
+    std::filesystem::resize_file(cut, 40);  // cut off inside its data chunk header
+    for (std::string bad : {dir + "/missing.wav", dir + "/junk.mp3", cut})
+        EXPECT_EQ(BASS_StreamCreateFile(0, bad.c_str(), 0, 0, 0), 0u) << bad;
     EXPECT_EQ(BASS_StreamCreateFile(0, nullptr, 0, 0, 0), 0u);
-    std::string junk = dir + "/junk.mp3";
-    std::ofstream(junk) << "this is not a sound file at all, not even a short one";
-    EXPECT_EQ(BASS_StreamCreateFile(0, junk.c_str(), 0, 0, 0), 0u);
-    // A WAV cut off inside its data chunk header.
-    std::string whole = wav("whole.wav", sine(100, 441, 44100, 8000)), cut = dir + "/cut.wav";
-    std::ifstream in(whole, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::ofstream(cut, std::ios::binary).write(bytes.data(), 40);
-    EXPECT_EQ(BASS_StreamCreateFile(0, cut.c_str(), 0, 0, 0), 0u);
 
     // Backslash separators are accepted.
     std::string windowsPath = path;
@@ -123,26 +138,47 @@ TEST_F(Bass, StreamsNeedAnOpenLibraryAndAReadableFile) {
     BASS_Free();
     EXPECT_EQ(BASS_ChannelGetPosition(first), 0xFFFFFFFFu);
     EXPECT_FALSE(BASS_StreamPlay(first, 0, BASS_SAMPLE_LOOP));
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    ASSERT_TRUE(init());
     HSTREAM second = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
     EXPECT_NE(second, 0u);
     EXPECT_NE(second, first);
     EXPECT_EQ(BASS_ChannelGetPosition(first), 0xFFFFFFFFu);
 }
 
-TEST_F(Bass, WavIsConvertedToStereoAt44100) {
-    // Mono, 8-bit, 22,050 Hz: one second becomes 44,100 stereo frames.
-    std::vector<int16_t> mono(22050);
-    for (int i = 0; i < 22050; i++) mono[i] = (int16_t)(std::sin(2 * M_PI * 100 * i / 22050.0) * 20000);
+TEST_F(Bass, WavAndMp3AreConvertedToStereoAt44100AndMp3IsGapless) {
     std::vector<int16_t> pcm;
-    ASSERT_TRUE(bassDecodeFile(wav("m.wav", mono, 22050, 1, 8).c_str(), pcm));
-    EXPECT_NEAR((double)pcm.size() / 2, 44100, 64);
-    EXPECT_EQ(pcm[20000 * 2], pcm[20000 * 2 + 1]);  // both channels carry the mono sound
-    EXPECT_GT(peak(pcm, 0, pcm.size() / 2), 15000);
+    ASSERT_TRUE(bassDecodeFile(wav("m.wav", monoSine(100, 20000), 22050, 1, 8).c_str(), pcm));  // 8-bit
+    expectConvertedSecond(pcm, 15000);
+    ASSERT_TRUE(writeMp3(dir + "/low.mp3", 22050, 1, monoSine(200, 15000)));
+    ASSERT_TRUE(bassDecodeFile((dir + "/low.mp3").c_str(), pcm));
+    expectConvertedSecond(pcm, 12000);
+
+    // A click at frame 10000 of two seconds of silence.
+    const int frames = 88200, click = 10000;
+    std::vector<int16_t> src((size_t)frames * 2, 0);
+    src[click * 2] = src[click * 2 + 1] = 30000;
+    std::string path = dir + "/click.mp3";
+    ASSERT_TRUE(writeMp3(path, 44100, 2, src));
+    ASSERT_TRUE(bassDecodeFile(path.c_str(), pcm));
+    EXPECT_EQ(pcm.size() / 2, (size_t)frames);
+    auto loudest = [](const std::vector<int16_t>& s, size_t from, size_t to) {
+        size_t at = from;
+        for (size_t i = from; i < to; i++)
+            if (std::abs(s[i * 2]) > std::abs(s[at * 2])) at = i;
+        return (double)(at - from);
+    };
+    EXPECT_NEAR(loudest(pcm, 0, frames), click, 2);
+
+    // The library plays it from the click's frame on as the position says.
+    ASSERT_TRUE(init());
+    play(path, 0);
+    size_t start = heardNow();
+    Sleep(500);
+    EXPECT_NEAR(loudest(g_heard, start, heardNow()), click, 2);
 }
 
 TEST_F(Bass, PositionCountsHeardBytesExactly) {
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    ASSERT_TRUE(init());
     HSTREAM h = BASS_StreamCreateFile(0, wav("long.wav", sine(44100 * 5, 441, 44100, 8000)).c_str(), 0, 0, 0);
     ASSERT_NE(h, 0u);
     Sleep(123);
@@ -158,27 +194,21 @@ TEST_F(Bass, PositionCountsHeardBytesExactly) {
 }
 
 TEST_F(Bass, ShortSoundLoopsWithoutAGapAndOnceWithoutTheFlag) {
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    ASSERT_TRUE(init());
     const int n = 10007;  // not a divisor of any block size
     std::vector<int16_t> src = ramp(n);
     std::string path = wav("ramp.wav", src);
-    HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
+    HSTREAM h = play(path);
     size_t start = heardNow();
     for (int i = 0; i < 40; i++) Sleep(37);  // 1.48 s: about 6.5 passes
     size_t end = heardNow();
     ASSERT_GT(end - start, (size_t)n * 6);
-    for (size_t k = 0; k < end - start; k++) {
-        ASSERT_EQ(g_heard[(start + k) * 2], src[(k % n) * 2]) << "output frame " << k;
-        ASSERT_EQ(g_heard[(start + k) * 2 + 1], src[(k % n) * 2 + 1]) << "output frame " << k;
-    }
+    for (size_t k = 0; k < (end - start) * 2; k++) ASSERT_EQ(g_heard[start * 2 + k], src[k % (2 * n)]) << k / 2;
     EXPECT_EQ(BASS_ChannelGetPosition(h), (DWORD)(((end - start) % n) * 4));
 
-    HSTREAM once = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    BASS_Free();  // releases both
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    once = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(once, 0, 0));
+    BASS_Free();
+    ASSERT_TRUE(init());
+    HSTREAM once = play(path, 0);
     start = heardNow();
     Sleep(500);
     EXPECT_EQ(BASS_ChannelGetPosition(once), (DWORD)n * 4);  // stays at the end
@@ -187,9 +217,8 @@ TEST_F(Bass, ShortSoundLoopsWithoutAGapAndOnceWithoutTheFlag) {
 }
 
 TEST_F(Bass, RateSlowsPositionAndPitchWithoutClicks) {
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    HSTREAM h = BASS_StreamCreateFile(0, wav("s.wav", sine(44100 * 8, 441, 44100, 16000)).c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
+    ASSERT_TRUE(init());
+    HSTREAM h = play(wav("s.wav", sine(44100 * 8, 441, 44100, 16000)));
     Sleep(100);
     ASSERT_TRUE(BASS_ChannelSetAttributes(h, 22050, -1, -101));
     DWORD p0 = BASS_ChannelGetPosition(h);
@@ -198,8 +227,7 @@ TEST_F(Bass, RateSlowsPositionAndPitchWithoutClicks) {
     EXPECT_EQ(BASS_ChannelGetPosition(h) - p0, 88200u);
     // 441 Hz played at half rate sounds at 220.5 Hz: 220 or 221 upward zero crossings.
     int crossings = 0;
-    for (size_t i = f0 + 1; i < heardNow(); i++)
-        if (g_heard[(i - 1) * 2] < 0 && g_heard[i * 2] >= 0) crossings++;
+    for (size_t i = f0 + 1; i < heardNow(); i++) crossings += g_heard[(i - 1) * 2] < 0 && g_heard[i * 2] >= 0;
     EXPECT_NEAR(crossings, 220.5, 1);
 
     // The finale: 44100 down to 100 in steps of 100, one step per 16 ms.
@@ -217,100 +245,42 @@ TEST_F(Bass, RateSlowsPositionAndPitchWithoutClicks) {
         ASSERT_NEAR((double)advanced, expected, 2.0) << "rate " << rate;
     }
     // No discontinuity larger than the sine's own slope (with interpolation slack).
-    int slope = (int)(16000 * 2 * M_PI * 441 / 44100) + 40;
-    EXPECT_LE(largestStep(g_heard, finaleStart, heardNow()), slope);
+    EXPECT_LE(largestStep(g_heard, finaleStart, heardNow()), (int)(16000 * 2 * M_PI * 441 / 44100) + 40);
 }
 
-TEST_F(Bass, MasterVolumeFallsSmoothlyAndInitRestoresIt) {
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+TEST_F(Bass, MasterVolumeFallsSmoothlyAndInitRestoresItChannelVolumeAndPan) {
+    ASSERT_TRUE(init());
     std::string path = wav("s.wav", sine(44100, 441, 44100, 20000));
-    HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
-    Sleep(50);
-    size_t a = heardNow();
-    Sleep(50);
-    int full = peak(g_heard, a, heardNow());
-    EXPECT_NEAR(full, 20000, 50);
+    HSTREAM h = play(path);
+    // Peak of the next 50 ms after 50 ms to settle.
+    auto settledPeak = [](int channel = -1) {
+        Sleep(50);
+        size_t a = heardNow();
+        Sleep(50);
+        return peak(g_heard, a, heardNow(), channel);
+    };
+    EXPECT_NEAR(settledPeak(), 20000, 50);
     EXPECT_FALSE(BASS_SetVolume(101));
     ASSERT_TRUE(BASS_SetVolume(50));
     size_t change = heardNow();
-    Sleep(50);
-    a = heardNow();
-    Sleep(50);
-    EXPECT_NEAR(peak(g_heard, a, heardNow()), 10000, 60);
+    EXPECT_NEAR(settledPeak(), 10000, 60);
     EXPECT_LE(largestStep(g_heard, change - 10, heardNow()), (int)(20000 * 2 * M_PI * 441 / 44100) + 40);
     for (int v = 49; v >= 0; v--) {
         ASSERT_TRUE(BASS_SetVolume(v));
         Sleep(5);
     }
-    Sleep(20);
-    a = heardNow();
-    Sleep(50);
-    EXPECT_EQ(peak(g_heard, a, heardNow()), 0);
+    EXPECT_EQ(settledPeak(), 0);
 
     BASS_Free();
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
-    a = heardNow();
-    Sleep(100);
-    EXPECT_NEAR(peak(g_heard, a, heardNow()), 20000, 50);
-}
+    ASSERT_TRUE(init());
+    h = play(path);
+    EXPECT_NEAR(settledPeak(), 20000, 50);
 
-TEST_F(Bass, ChannelVolumeAndPan) {
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    HSTREAM h = BASS_StreamCreateFile(0, wav("s.wav", sine(44100, 441, 44100, 20000)).c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
     EXPECT_FALSE(BASS_ChannelSetAttributes(h, 50, -1, -101));  // below the lowest rate
     EXPECT_FALSE(BASS_ChannelSetAttributes(h + 99, -1, -1, -101));
     ASSERT_TRUE(BASS_ChannelSetAttributes(h, -1, 50, 100));  // half volume, right only
-    Sleep(50);
-    size_t a = heardNow();
-    Sleep(50);
-    int left = 0, right = 0;
-    for (size_t i = a; i < heardNow(); i++) {
-        left = std::max(left, std::abs((int)g_heard[i * 2]));
-        right = std::max(right, std::abs((int)g_heard[i * 2 + 1]));
-    }
-    EXPECT_EQ(left, 0);
-    EXPECT_NEAR(right, 10000, 50);
-}
-
-TEST_F(Bass, Mp3DecodesGaplessFromTheFirstSample) {
-    // A click at frame 10000 of two seconds of silence.
-    const int frames = 88200, click = 10000;
-    std::vector<int16_t> src((size_t)frames * 2, 0);
-    for (int c = 0; c < 2; c++) src[click * 2 + c] = 30000;
-    std::string path = dir + "/click.mp3";
-    ASSERT_TRUE(writeMp3(path, 44100, 2, src));
-    std::vector<int16_t> pcm;
-    ASSERT_TRUE(bassDecodeFile(path.c_str(), pcm));
-    EXPECT_EQ(pcm.size() / 2, (size_t)frames);
-    size_t loudest = 0;
-    for (size_t i = 0; i < pcm.size() / 2; i++)
-        if (std::abs(pcm[i * 2]) > std::abs(pcm[loudest * 2])) loudest = i;
-    EXPECT_NEAR((double)loudest, click, 2);
-
-    // Other rates and mono are converted: 1 s at 22,050 Hz mono.
-    std::vector<int16_t> mono(22050);
-    for (int i = 0; i < 22050; i++) mono[i] = (int16_t)(std::sin(2 * M_PI * 200 * i / 22050.0) * 15000);
-    std::string low = dir + "/low.mp3";
-    ASSERT_TRUE(writeMp3(low, 22050, 1, mono));
-    ASSERT_TRUE(bassDecodeFile(low.c_str(), pcm));
-    EXPECT_NEAR((double)pcm.size() / 2, 44100, 64);
-    EXPECT_NEAR(pcm[30000 * 2], pcm[30000 * 2 + 1], 1);
-    EXPECT_GT(peak(pcm, 0, pcm.size() / 2), 12000);
-
-    // The library plays it from the click's frame on as the position says.
-    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
-    HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
-    ASSERT_TRUE(BASS_StreamPlay(h, 0, 0));
-    size_t start = heardNow();
-    Sleep(500);
-    size_t heardClick = 0;
-    for (size_t i = start; i < heardNow(); i++)
-        if (std::abs(g_heard[i * 2]) > std::abs(g_heard[heardClick * 2])) heardClick = i;
-    EXPECT_NEAR((double)(heardClick - start), click, 2);
+    EXPECT_EQ(settledPeak(0), 0);
+    EXPECT_NEAR(settledPeak(1), 10000, 50);
 }
 
 TEST_F(Bass, EveryCallButThePositionIsTraced) {
@@ -318,7 +288,7 @@ TEST_F(Bass, EveryCallButThePositionIsTraced) {
     vtSetTraceFile(trace);
     std::string path = wav("t.wav", sine(4410, 441, 44100, 8000));
     BASS_GetVersion();
-    BASS_Init(-1, 44100, 16, nullptr);
+    init();
     HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
     BASS_ChannelSetSync(h, BASS_SYNC_END, 0, [](HSYNC, DWORD, DWORD, DWORD) {}, 0);
     BASS_Start();
