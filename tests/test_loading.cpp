@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "asset_files.h"
 #include "assets/assets.h"
@@ -55,24 +56,14 @@ TEST_F(Loading, ScreenPlacesThreeTexturedQuadsAndTheirLight) {
     EXPECT_EQ(g_sceneReady, 0);
 
     // quad1 moved by (-10, -5, 30), quad2 and quad3 by (0, 0, 10).
-    auto q1 = vertices(quad1);
-    ASSERT_EQ(q1.size(), 4u);
-    float minX = 1e9, maxX = -1e9, minY = 1e9, maxY = -1e9;
-    for (auto v : q1) {
-        minX = std::min(minX, v.x), maxX = std::max(maxX, v.x);
-        minY = std::min(minY, v.y), maxY = std::max(maxY, v.y);
-        EXPECT_EQ(v.z, 30.0f);
-    }
-    EXPECT_EQ(minX, -13.5f);
-    EXPECT_EQ(maxX, -6.5f);
-    EXPECT_EQ(minY, -8.5f);
-    EXPECT_EQ(maxY, -1.5f);
+    ASSERT_EQ(vertices(quad1).size(), 4u);
+    D3DRMBOX box;
+    quad1->GetBox(&box);
+    EXPECT_EQ(std::tuple(box.min.x, box.min.y, box.min.z, box.max.x, box.max.y, box.max.z),
+              std::tuple(-13.5f, -8.5f, 30.0f, -6.5f, -1.5f, 30.0f));
     for (auto* q : {quad2, quad3}) {
-        auto v = vertices(q);
-        ASSERT_EQ(v.size(), 4u);
-        EXPECT_EQ(v[1].x, -3.5f);
-        EXPECT_EQ(v[1].y, 3.5f);
-        EXPECT_EQ(v[1].z, 10.0f);
+        ASSERT_EQ(vertices(q).size(), 4u);
+        EXPECT_EQ(std::tuple(vertices(q)[1].x, vertices(q)[1].y, vertices(q)[1].z), std::tuple(-3.5f, 3.5f, 10.0f));
         EXPECT_EQ(mesh(q)->faces, (std::vector<std::vector<DWORD>>{{0, 1, 2, 3}}));
     }
 
@@ -82,19 +73,12 @@ TEST_F(Loading, ScreenPlacesThreeTexturedQuadsAndTheirLight) {
     for (int i = 0; i < 3; i++) {
         fake::Texture* t = texture(quads[i]);
         ASSERT_NE(t, nullptr);
-        EXPECT_EQ(t->image, images[i]);
-        EXPECT_EQ(t->decalScale, 1u);
-        EXPECT_EQ(t->transparency, TRUE);
-        EXPECT_EQ(t->transparentColour, 0u);
+        EXPECT_EQ(std::tuple(t->image, t->decalScale, t->transparency, t->transparentColour),
+                  std::tuple(images[i], 1u, TRUE, 0u));
         expectPicture(*images[i], i);
         // Top row of the picture along the upper edge, replacing the wrap's.
         const float uv[4][2] = {{0, 1}, {0, 0}, {1, 0}, {1, 1}};
-        for (DWORD v = 0; v < 4; v++) {
-            float u, w;
-            quads[i]->GetTextureCoordinates(v, &u, &w);
-            EXPECT_EQ(u, uv[v][0]);
-            EXPECT_EQ(w, uv[v][1]);
-        }
+        for (DWORD v = 0; v < 4; v++) EXPECT_EQ(mesh(quads[i])->uv[v], std::pair(uv[v][0], uv[v][1])) << v;
     }
     EXPECT_EQ(fake::frame(g_loadingFrame)->visuals, std::vector<IDirect3DRMMeshBuilder*>{quad1});
     EXPECT_EQ(fake::frame(g_arrow1Frame)->visuals, std::vector<IDirect3DRMMeshBuilder*>{quad2});
@@ -126,9 +110,8 @@ TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
     ASSERT_EQ(st.size(), 16u);
     ASSERT_EQ(shell.size(), st.size());
     for (size_t i = 0; i < st.size(); i++) {
-        EXPECT_FLOAT_EQ(shell[i].x, st[i].x * 1.05f);
-        EXPECT_FLOAT_EQ(shell[i].y, st[i].y * 1.05f);
-        EXPECT_FLOAT_EQ(shell[i].z, st[i].z * 1.05f);
+        EXPECT_TRUE(std::abs(shell[i].x - st[i].x * 1.05f) < 1e-4f && std::abs(shell[i].y - st[i].y * 1.05f) < 1e-4f &&
+                    std::abs(shell[i].z - st[i].z * 1.05f) < 1e-4f) << i;
         EXPECT_EQ(mesh(meshSt)->uv[i], mesh(meshStShell)->uv[i]);
     }
     EXPECT_EQ(st[5].x, 1.0f + 2);  // file 2, column 1
@@ -141,9 +124,8 @@ TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
     auto fl = vertices(meshFlower);
     ASSERT_EQ(fl.size(), g_meshVertexCount);
     for (size_t i = 0; i < fl.size(); i++) {
-        EXPECT_EQ(fl[i].x, g_meshVertices[i].x);
-        EXPECT_EQ(fl[i].y, g_meshVertices[i].y + 60.0f);
-        EXPECT_EQ(fl[i].z, g_meshVertices[i].z);
+        const D3DVECTOR& v = g_meshVertices[i];
+        EXPECT_EQ(std::tuple(fl[i].x, fl[i].y, fl[i].z), std::tuple(v.x, v.y + 60.0f, v.z)) << i;
     }
     EXPECT_LT(at("meshFlower.Translate(0,60,0)"), at("meshFlower.GetBox"));
 
@@ -161,9 +143,8 @@ TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
     ASSERT_EQ(keys(g_knotAnim).size(), 7u);
     ASSERT_EQ(keys(g_blinAnim).size(), 5u);
     ASSERT_EQ(keys(g_boxAnim).size(), 3u);
-    EXPECT_EQ(keys(g_knotAnim)[6].x, 306.0f);
-    EXPECT_EQ(keys(g_blinAnim)[4].z, 412.0f);
-    EXPECT_EQ(keys(g_boxAnim)[2].time, 2.0f);
+    EXPECT_EQ(std::tuple(keys(g_knotAnim)[6].x, keys(g_blinAnim)[4].z, keys(g_boxAnim)[2].time),
+              std::tuple(306.0f, 412.0f, 2.0f));
     EXPECT_LT(at("meshKnot.GetBox"), at("CreateAnimation=animation0"));
 
     // Textures: each from its record with its picture, on its meshes.
@@ -245,18 +226,11 @@ TEST_F(Loading, AssetsLoadedRisesOnceFiveSecondsAfterTheLastAsset) {
     EXPECT_EQ(g_assetsLoaded.load(), 0);
     EXPECT_EQ(g_waveMap[1], 1);
     EXPECT_EQ(g_keyCount, 3);
-    std::vector<int> seen;
-    for (int ms = 1; ms < 5200; ms += 10) {
-        seen.push_back(g_assetsLoaded.load());
-        if (ms < 4990) {
-            ASSERT_EQ(g_assetsLoaded.load(), 0) << ms;
-        }
-        Sleep(10);
+    // 0 until five seconds have passed, then 1 and never 0 again.
+    int firstSet = 0;
+    for (int ms = 1; ms < 5200; ms += 10, Sleep(10)) {
+        if (g_assetsLoaded.load() == 1 && !firstSet) firstSet = ms;
+        ASSERT_EQ(g_assetsLoaded.load(), firstSet ? 1 : 0) << ms;
     }
-    EXPECT_EQ(g_assetsLoaded.load(), 1);
-    // 0 until five seconds had passed, then 1 and never 0 again.
-    auto first = std::find(seen.begin(), seen.end(), 1);
-    ASSERT_NE(first, seen.end());
-    EXPECT_EQ(std::count(first, seen.end(), 0), 0);
-    EXPECT_GE((first - seen.begin()) * 10 + 1, 5000);
+    EXPECT_GE(firstSet, 5000);
 }
