@@ -42,49 +42,50 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-inline std::vector<uint8_t> makeJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel,
-                                     int quality = 100) {
-    std::vector<uint8_t> rgb((size_t)width * height * 3);
-    for (int y = 0; y < height; y++)
-        for (int x = 0; x < width; x++) {
-            Rgb p = pixel(x, y);
-            uint8_t* d = &rgb[((size_t)y * width + x) * 3];
-            d[0] = p.r, d[1] = p.g, d[2] = p.b;
-        }
+// Pixels as interleaved R, G, B bytes, or (planar) as three planes one after the other.
+inline std::vector<uint8_t> pixels(int width, int height, const std::function<Rgb(int x, int y)>& pixel, bool planar) {
+    size_t n = (size_t)width * height;
+    std::vector<uint8_t> out(n * 3);
+    for (size_t i = 0; i < n; i++) {
+        Rgb p = pixel((int)(i % width), (int)(i / width));
+        const uint8_t c[3] = {p.r, p.g, p.b};
+        for (int k = 0; k < 3; k++) out[planar ? k * n + i : 3 * i + k] = c[k];
+    }
+    return out;
+}
+
+// The file a TurboJPEG compression call (encoder, &out, &size) makes.
+template <class Call>
+std::vector<uint8_t> compressed(Call call) {
     tjhandle encoder = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(encoder, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, quality,
-                    TJFLAG_ACCURATEDCT) != 0)
-        throw std::runtime_error(tjGetErrorStr2(encoder));
+    if (call(encoder, &out, &size) != 0) throw std::runtime_error(tjGetErrorStr2(encoder));
     std::vector<uint8_t> file(out, out + size);
     tjFree(out);
     tjDestroy(encoder);
     return file;
 }
 
+inline std::vector<uint8_t> makeJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel,
+                                     int quality = 100) {
+    std::vector<uint8_t> rgb = pixels(width, height, pixel, false);
+    return compressed([&](tjhandle e, unsigned char** out, unsigned long* size) {
+        return tjCompress2(e, rgb.data(), width, 0, height, TJPF_RGB, out, size, TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
+    });
+}
+
 // A JPEG in the RGB colour space (components named R, G, B, no JFIF marker):
 // the decoder converts no colours, so a flat colour comes back exactly. The
 // three planes are coded as TurboJPEG would code Y, Cb and Cr, then renamed.
 inline std::vector<uint8_t> rgbSpaceJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel) {
-    std::vector<uint8_t> planes[3];
-    for (auto& p : planes) p.resize((size_t)width * height);
-    for (int y = 0; y < height; y++)
-        for (int x = 0; x < width; x++) {
-            Rgb p = pixel(x, y);
-            size_t i = (size_t)y * width + x;
-            planes[0][i] = p.r, planes[1][i] = p.g, planes[2][i] = p.b;
-        }
-    const unsigned char* source[3] = {planes[0].data(), planes[1].data(), planes[2].data()};
-    tjhandle encoder = tjInitCompress();
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    if (tjCompressFromYUVPlanes(encoder, source, width, nullptr, height, TJSAMP_444, &out, &size, 100,
-                                TJFLAG_ACCURATEDCT) != 0)
-        throw std::runtime_error(tjGetErrorStr2(encoder));
-    std::vector<uint8_t> in(out, out + size), file{0xFF, 0xD8};
-    tjFree(out);
-    tjDestroy(encoder);
+    std::vector<uint8_t> planes = pixels(width, height, pixel, true);
+    size_t n = (size_t)width * height;
+    const unsigned char* source[3] = {planes.data(), planes.data() + n, planes.data() + 2 * n};
+    std::vector<uint8_t> in = compressed([&](tjhandle e, unsigned char** out, unsigned long* size) {
+        return tjCompressFromYUVPlanes(e, source, width, nullptr, height, TJSAMP_444, out, size, 100, TJFLAG_ACCURATEDCT);
+    });
+    std::vector<uint8_t> file{0xFF, 0xD8};
     // Copy the segments, leaving out APP0 and renaming components 1, 2, 3.
     size_t at = 2;
     while (at + 4 <= in.size()) {
