@@ -263,15 +263,19 @@ std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations)
                     if (ma == 0 && mb == 0) continue;
                     // Ringing left a faint pixel on the background: turn it into a
                     // visible part of the neighbouring shape instead.
+                    // Takes the colour of the nearest shape pixels (the shape's rim),
+                    // so the grown part reads as more outline, not as a grey patch.
                     Rgb sum;
                     int n = 0;
-                    for (int dy = -1; dy <= 1; ++dy)
-                        for (int dx = -1; dx <= 1; ++dx) {
-                            int nx = x + dx, ny = y + dy;
-                            if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
-                            size_t j = static_cast<size_t>(ny) * w + nx;
-                            if (fg[j]) { sum = sum + img.px[j]; ++n; }
-                        }
+                    for (int r = 1; r <= 8 && n == 0; ++r)
+                        for (int dy = -r; dy <= r; ++dy)
+                            for (int dx = -r; dx <= r; ++dx) {
+                                int nx = x + dx, ny = y + dy;
+                                if (std::max(std::abs(dx), std::abs(dy)) != r) continue;
+                                if (nx < 0 || ny < 0 || nx >= w || ny >= h) continue;
+                                size_t j = static_cast<size_t>(ny) * w + nx;
+                                if (fg[j]) { sum = sum + img.px[j]; ++n; }
+                            }
                     Rgb c = n ? sum * (1.0f / n) : Rgb{0.45f, 0.45f, 0.5f};
                     float m = std::max({c.r, c.g, c.b});
                     if (m < kMinVisible) c = m > 0 ? c * (kMinVisible / m) : Rgb{0.45f, 0.45f, 0.5f};

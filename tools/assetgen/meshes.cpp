@@ -253,17 +253,19 @@ Mesh makePyr() {
     return m;
 }
 
-// A floating grassy island: rolling top, rocky cone underneath.
+// A floating grassy island: rolling top, shallow rocky cone underneath. Kept
+// small enough that the scene-4 camera frames it, the sphere above it and the
+// flower with a margin.
 Mesh makeBlin() {
     Mesh m;
     const int seg = 64, rings = 18, under = 5;
-    const float radius = 112, top = -64;
+    const float radius = 70, top = -50;
     auto height = [&](float x, float z) {
         float r = std::sqrt(x * x + z * z) / radius;
-        float hills = 5.0f * std::sin(x / 17.0f) * std::cos(z / 23.0f) + 3.0f * (fbm(x / 40 + 3, z / 40 + 7, 3, 11) - 0.5f);
+        float hills = 4.0f * std::sin(x / 12.0f) * std::cos(z / 16.0f) + 3.0f * (fbm(x / 28 + 3, z / 28 + 7, 3, 11) - 0.5f);
         return top + hills * smoothstep(1.0f, 0.55f, r) * smoothstep(0.3f, 0.55f, r) - 4.0f * smoothstep(0.85f, 1.0f, r);
     };
-    auto uvOf = [](Vec3 p) { return std::array<float, 2>{p.x / 36.0f, p.z / 36.0f}; };
+    auto uvOf = [](Vec3 p) { return std::array<float, 2>{p.x / 26.0f, p.z / 26.0f}; };
     auto addP = [&](Vec3 p) { auto t = uvOf(p); return m.add(p, t[0], t[1]); };
     int centre = addP({0, height(0, 0), 0});
     std::vector<std::vector<int>> ring;
@@ -285,11 +287,11 @@ Mesh makeBlin() {
             float a = 2 * kPi * s / seg;
             float bump = 1 + 0.12f * (fbm(std::cos(a) * 3 + r, std::sin(a) * 3, 3, 5) - 0.5f);
             float x = rr * bump * std::cos(a), z = rr * bump * std::sin(a);
-            row.push_back(addP({x, top - 8 - 62 * k * (1 + 0.15f * bump), z}));
+            row.push_back(addP({x, top - 6 - 26 * k * (1 + 0.15f * bump), z}));
         }
         ring.push_back(row);
     }
-    int tip = addP({0, top - 86, 0});
+    int tip = addP({0, top - 36, 0});
     // Seen from above, increasing angle runs from +x to +z: counter-clockwise.
     for (int s = 0; s < seg; ++s) m.tri(centre, ring[0][(s + 1) % seg], ring[0][s]);
     for (size_t r = 0; r + 1 < ring.size(); ++r)
@@ -330,6 +332,8 @@ Mesh makeFlower() {
     petals(10, 34, 8.0f, 0.45f, 0.0f, 4);
     petals(7, 24, 6.5f, 0.95f, 0.5f, 6);
     blob({0, 8, 0}, {8, 0, 0}, {0, 6, 0}, {0, 0, 8}, 16, 10);
+    // Scaled down so the lifted flower stays inside the scene-4 frame.
+    for (Vec3& p : m.v) p = p * 0.7f;
     m.uv.clear();
     return m;
 }
@@ -347,9 +351,11 @@ void writeMeshes(const std::string& dir) {
         float r = 190 + 30 * std::sin(3 * t);
         return Vec3{r * std::sin(-t + 0.3f), 45 + 40 * std::sin(2 * t), -r * std::cos(-t + 0.3f)};
     });
+    // Far and fairly level: the camera looks at the island's centre while the
+    // flower sits 60 above it, so the whole group needs room above and below.
     auto blinKeys = keyLoop([](float t) {
-        float r = 205 + 30 * std::cos(2 * t);
-        return Vec3{r * std::sin(t), 70 + 35 * std::sin(t + 0.5f), -r * std::cos(t)};
+        float r = 280 + 6 * std::cos(2 * t);
+        return Vec3{r * std::sin(t), 60 + 15 * std::sin(t + 0.5f), -r * std::cos(t)};
     });
     writeFile(dir + "/zag.3d", encodeMesh(makeZag(), true, nullptr));
     writeFile(dir + "/zlin.3d", encodeMesh(makeZlin(), false, nullptr));

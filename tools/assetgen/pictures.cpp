@@ -28,6 +28,15 @@ Rgb chrome(float, float v) {
 }
 Rgb gold(float, float v) { return mix(hex(0xfff2a8), hex(0xd08a10), v); }
 
+// Variants for black-keyed pictures: no dark band in the letters and bright
+// mid-tone outlines, so nothing near black ever borders the transparent black.
+Rgb brightChrome(float, float v) {
+    if (v < 0.52f) return mix(hex(0xffffff), hex(0x46b0ff), v / 0.52f);
+    return mix(hex(0x9a5ae0), hex(0xffc060), (v - 0.52f) / 0.48f);
+}
+const uint32_t kChromeRim = 0x3d64e8;  // mid blue
+const uint32_t kGoldRim = 0xc8601c;    // copper
+
 float roundBox(float x, float y, float cx, float cy, float hw, float hh, float r) {
     float dx = std::max(std::abs(x - cx) - hw + r, 0.0f), dy = std::max(std::abs(y - cy) - hh + r, 0.0f);
     float inside = std::min(std::max(std::abs(x - cx) - hw + r, std::abs(y - cy) - hh + r), 0.0f);
@@ -79,21 +88,25 @@ void textLines(Image& img, const std::vector<std::string>& lines, const char* fo
 
 // ---- black-keyed overlays ----
 
+// Shown small (about 150 px square) in the lower left of the loading screen,
+// outside the spinning arrows' circle, so the lettering fills the picture.
 Image loadingPicture() {
     Image img(256, 256);
-    textLines(img, {"Velkor 2001"}, kSerif, 26, 58, 0, gold, hex(0x602000), 2.5f, true);
-    textLines(img, {"LOADING"}, kBold, 40, 98, 0, chrome, hex(0x101850), 3.5f, true);
+    textLines(img, {"Velkor 2001"}, kSerif, 44, 20, 0, gold, hex(kGoldRim), 3.5f, true);
+    textLines(img, {"LOADING"}, kBold, 64, 86, 0, brightChrome, hex(kChromeRim), 4.5f, true);
     paintLayer(img, 4, [](float x, float y) -> Paint {
         for (int i = 0; i < 8; ++i) {
-            float cx = 44 + i * 24;
-            if (roundBox(x, y, cx, 174, 8, 8, 3) < 0) return {hsv(0.5f + i * 0.06f, 0.8f, 1.0f), 1};
+            float cx = 30 + i * 28;
+            if (roundBox(x, y, cx, 200, 11, 11, 4) < 0) return {hsv(0.5f + i * 0.06f, 0.75f, 1.0f), 1};
         }
         return {};
     }, true);
     return img;
 }
 
-Image arrowPicture(int count, float r0, float r1, float hue0, float hue1, bool clockwise) {
+// A ring of curved arrows between radii r0 and r1; the heads reach headExtra
+// beyond the ring on either side.
+Image arrowPicture(int count, float r0, float r1, float headExtra, float hue0, float hue1, bool clockwise) {
     Image img(256, 256);
     paintLayer(img, 4, [=](float x, float y) -> Paint {
         float dx = x - 128, dy = y - 128;
@@ -102,20 +115,20 @@ Image arrowPicture(int count, float r0, float r1, float hue0, float hue1, bool c
         if (!clockwise) a = -a;
         float seg = 2 * kPi / count;
         float local = std::fmod(a + 4 * kPi, seg);
-        float headLen = 0.45f, gap = 0.12f;
-        float bodyEnd = seg - gap - headLen;
         float mid = (r0 + r1) / 2, half = (r1 - r0) / 2;
+        float headLen = 26 / mid, gap = 9 / mid;  // in radians: the same length in texels on any ring
+        float bodyEnd = seg - gap - headLen;
         float t = local / (seg - gap);
         Rgb c = mix(hsv(hue0, 0.85f, 1.0f), hsv(hue1, 0.9f, 0.95f), t);
         float edge = std::abs(r - mid) / half;
         if (local < bodyEnd && edge < 1) {
             Rgb shine = mix(c, hex(0xffffff), std::max(0.0f, 1 - std::abs(r - mid - half * 0.35f) / (half * 0.3f)) * 0.7f);
-            return {edge > 0.78f ? c * 0.55f : shine, 1};
+            return {edge > 0.72f ? c * 0.72f : shine, 1};
         }
         if (local >= bodyEnd && local < bodyEnd + headLen) {
             float k = 1 - (local - bodyEnd) / headLen;  // 1 at the head's base, 0 at its tip
-            float w = (half + 14) * k;
-            if (std::abs(r - mid) < w) return {std::abs(r - mid) > w - 5 ? c * 0.55f : c, 1};
+            float w = (half + headExtra) * k;
+            if (std::abs(r - mid) < w) return {std::abs(r - mid) > w - 3.5f ? c * 0.72f : c, 1};
         }
         return {};
     }, true);
@@ -193,8 +206,8 @@ Image zugPicture() {
 
 Image endPicture() {
     Image img(256, 256);
-    textLines(img, {"THE", "END"}, kBold, 62, 34, 10, chrome, hex(0x101850), 4, true);
-    textLines(img, {"Velkor 2001"}, kSerif, 22, 192, 0, gold, hex(0x602000), 2, true);
+    textLines(img, {"THE", "END"}, kBold, 62, 34, 10, brightChrome, hex(kChromeRim), 4, true);
+    textLines(img, {"Velkor 2001"}, kSerif, 22, 192, 0, gold, hex(kGoldRim), 2.5f, true);
     return img;
 }
 
@@ -418,8 +431,11 @@ Image girlsPainting() {
 
 void writePictures(const std::string& dir) {
     saveDecal(dir, "loading.jpg", loadingPicture());
-    saveDecal(dir, "arrow1.jpg", arrowPicture(3, 88, 106, 0.50f, 0.62f, true));
-    saveDecal(dir, "arrow2.jpg", arrowPicture(4, 50, 66, 0.92f, 0.08f, false));
+    // The arrows turn about the screen centre and draw over the loading picture:
+    // arrow1 reaches 76 texels out (133 px on screen), arrow2 50, while the
+    // loading picture's nearest corner lies 142 px from the centre.
+    saveDecal(dir, "arrow1.jpg", arrowPicture(3, 54, 66, 10, 0.50f, 0.62f, true));
+    saveDecal(dir, "arrow2.jpg", arrowPicture(4, 32, 42, 8, 0.92f, 0.08f, false));
     save(dir, "text2.jpg", titleTexture());
     save(dir, "text.jpg", linesTexture({"real time", "no tricks", "just code"}, 0.75f, 1, 0));
     save(dir, "back.jpg", backTexture());
