@@ -113,6 +113,9 @@ struct Setup {
     float c0[4], cdx[4], cdy[4];
 };
 
+// Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
+constexpr int kCoverageHalf = 128;
+
 // Rough log2 for the mip level: exponent plus the mantissa taken linearly.
 inline float fastLog2(float x) {
     uint32_t bits;
@@ -235,12 +238,11 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                 if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
                 __m128i px;
                 if constexpr (kT) {
-                    if constexpr (kD) {
-                        const MipLevel& b = tex->lv[0];
-                        if ((b.px[(int)((V >> 16) & (uint32_t)(b.h - 1)) * b.w + (int)((U >> 16) & (uint32_t)(b.w - 1))] >> 24) == 0)
-                            goto next;
-                    }
                     __m128i texel = bilinearFx(tex->lv[level], U, V, level);
+                    if constexpr (kD) {
+                        // Alpha test on the filtered coverage of the selected level.
+                        if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
+                    }
                     if (frac) {
                         __m128i other = bilinearFx(tex->lv[level + 1], U, V, level + 1);
                         texel = _mm_add_epi16(

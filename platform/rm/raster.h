@@ -3,7 +3,8 @@
 // precision with the top-left fill rule, perspective-correct texture
 // coordinates, Gouraud colour, a 32-bit depth buffer holding 1/z (larger is
 // nearer, cleared to 0), trilinear mip-mapped textures that repeat in u and v,
-// colour-keyed decals and alpha blending.
+// colour-keyed decals (alpha test on a filtered coverage mask) and alpha
+// blending.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -21,7 +22,9 @@ struct RVert {
 
 struct MipLevel {
     int w = 0, h = 0;
-    const uint32_t* px = nullptr;  // 0xAARRGGBB, AA = 0 for a key-coloured texel
+    // 0xAARRGGBB. AA is the coverage mask: 255 for a texel of the picture, 0
+    // for a key-coloured one; smaller levels hold the average coverage.
+    const uint32_t* px = nullptr;
 };
 
 // A power-of-two mip chain; level 0 is the full picture.
@@ -50,7 +53,8 @@ enum : unsigned {
     kZTest = 2,   // draw only where nearer than the depth buffer
     kZWrite = 4,  // write depth
     kBlend = 8,   // blend by alpha
-    kDecal = 16,  // skip pixels whose nearest base texel is key-coloured
+    kDecal = 16,  // alpha test: draw only where the coverage, filtered like the
+                  // colour (bilinear on the level the colour uses), is >= 1/2
 };
 
 // Draws one triangle if it runs clockwise on screen; returns false when culled
