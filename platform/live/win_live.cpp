@@ -18,6 +18,7 @@
 
 #include "platform/sys.h"
 #include "platform/win/win.h"
+#include "platform/win/wininternal.h"
 
 struct HWND__ {
     WNDPROC proc = nullptr;
@@ -35,7 +36,6 @@ struct HWND__ {
 namespace {
 
 const auto g_start = std::chrono::steady_clock::now();
-std::map<std::string, WNDPROC> g_classes;
 std::deque<HWND__> g_windows;
 std::deque<MSG> g_queue;
 HWND g_foreground = nullptr;
@@ -138,22 +138,13 @@ void paceToRefresh(HWND window) {
 
 }  // namespace
 
-WORD RegisterClassA(const WNDCLASSA* wc) {
-    if (!wc || !wc->lpszClassName) return 0;
-    g_classes[wc->lpszClassName] = wc->lpfnWndProc;
-    return (WORD)g_classes.size();
-}
-
-HICON LoadIconA(HINSTANCE, const char*) { return nullptr; }
-HGDIOBJ GetStockObject(int) { return nullptr; }
-
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y,
                      int width, int height, HWND, HMENU, HINSTANCE, void*) {
-    auto it = g_classes.find(className ? className : "");
-    if (it == g_classes.end() || !ensureVideo()) return nullptr;
+    WNDPROC proc = winClassProcedure(className);
+    if (!proc || !ensureVideo()) return nullptr;
     g_windows.emplace_back();
     HWND w = &g_windows.back();
-    w->proc = it->second;
+    w->proc = proc;
     w->style = style;
     w->exStyle = exStyle;
     w->title = windowName ? windowName : "";
@@ -242,11 +233,6 @@ BOOL ClientToScreen(HWND window, POINT* point) {
 
 HWND GetForegroundWindow() { return g_foreground; }
 
-LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
-    if (message == WM_CLOSE) DestroyWindow(window);
-    return 0;
-}
-
 BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT remove) {
     if (g_queue.empty()) pumpEvents();
     if (g_queue.empty()) return FALSE;
@@ -264,8 +250,6 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     g_queue.pop_front();
     return msg->message != WM_QUIT;
 }
-
-BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd || msg->hwnd->destroyed) return 0;

@@ -15,6 +15,7 @@
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
+#include "platform/win/wininternal.h"
 
 struct HWND__ {
     WNDPROC proc = nullptr;
@@ -31,7 +32,6 @@ namespace {
 constexpr int kDesktopWidth = 1280, kDesktopHeight = 1024;
 constexpr int kCaptionHeight = 20;
 
-std::map<std::string, WNDPROC> g_classes;
 std::deque<HWND__> g_windows;
 HWND g_foreground = nullptr;
 int g_cursorCount = 0;
@@ -76,22 +76,13 @@ void vtScheduleKey(double seconds, int virtualKey) { schedule(seconds, WM_KEYDOW
 void vtScheduleClose(double seconds) { schedule(seconds, WM_CLOSE, 0); }
 const std::vector<std::string>& vtMessageBoxes() { return g_boxes; }
 
-WORD RegisterClassA(const WNDCLASSA* wc) {
-    if (!wc || !wc->lpszClassName) return 0;
-    g_classes[wc->lpszClassName] = wc->lpfnWndProc;
-    return (WORD)g_classes.size();
-}
-
-HICON LoadIconA(HINSTANCE, const char*) { return nullptr; }  // the program carries no icon
-HGDIOBJ GetStockObject(int) { return nullptr; }
-
 HWND CreateWindowExA(DWORD exStyle, const char* className, const char* windowName, DWORD style, int x, int y,
                      int width, int height, HWND, HMENU, HINSTANCE, void*) {
-    auto it = g_classes.find(className ? className : "");
-    if (it == g_classes.end()) return nullptr;
+    WNDPROC proc = winClassProcedure(className);
+    if (!proc) return nullptr;
     g_windows.emplace_back();
     HWND w = &g_windows.back();
-    w->proc = it->second;
+    w->proc = proc;
     w->style = style;
     w->exStyle = exStyle;
     w->outer = RECT{x, y, x + width, y + height};
@@ -153,11 +144,6 @@ BOOL ClientToScreen(HWND window, POINT* point) {
 
 HWND GetForegroundWindow() { return g_foreground; }
 
-LRESULT DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
-    if (message == WM_CLOSE) DestroyWindow(window);
-    return 0;
-}
-
 BOOL PeekMessageA(MSG* msg, HWND, UINT, UINT, UINT remove) {
     takeDueInput();
     if (g_queue.empty()) {
@@ -180,8 +166,6 @@ BOOL GetMessageA(MSG* msg, HWND, UINT, UINT) {
     g_queue.pop_front();
     return msg->message != WM_QUIT;
 }
-
-BOOL TranslateMessage(const MSG*) { return FALSE; }
 
 LRESULT DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd || msg->hwnd->destroyed) return 0;
