@@ -66,8 +66,10 @@ inline std::vector<int16_t> ramp(int frames) {
 }
 
 // MP3 at `rate` with the LAME tag (encoder delay and padding) so that a
-// gapless decoder returns exactly the frames given.
-inline bool writeMp3(const std::string& path, int rate, int channels, const std::vector<int16_t>& interleaved) {
+// gapless decoder returns exactly the frames given; without the tag (`tag`
+// false) the decoder returns them with the encoder's delay and padding.
+inline bool writeMp3(const std::string& path, int rate, int channels, const std::vector<int16_t>& interleaved,
+                     bool tag = true) {
     lame_t lame = lame_init();
     if (!lame) return false;
     lame_set_in_samplerate(lame, rate);
@@ -76,7 +78,7 @@ inline bool writeMp3(const std::string& path, int rate, int channels, const std:
     lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
     lame_set_brate(lame, 192);
     lame_set_quality(lame, 5);
-    lame_set_bWriteVbrTag(lame, 1);
+    lame_set_bWriteVbrTag(lame, tag ? 1 : 0);
     int frames = (int)(interleaved.size() / channels);
     std::vector<unsigned char> out((size_t)(1.25 * frames + 7200 + 16384));
     auto* pcm = const_cast<short*>(interleaved.data());
@@ -87,7 +89,7 @@ inline bool writeMp3(const std::string& path, int rate, int channels, const std:
     out.resize(n < 0 ? 0 : (size_t)n + (m > 0 ? m : 0));
     FILE* f = n < 0 ? nullptr : fopen(path.c_str(), "wb+");
     bool ok = f && fwrite(out.data(), 1, out.size(), f) == out.size();
-    if (ok) lame_mp3_tags_fid(lame, f);  // fills the tag frame at the start
+    if (ok && tag) lame_mp3_tags_fid(lame, f);  // fills the tag frame at the start
     if (f) ok = fclose(f) == 0 && ok;
     lame_close(lame);
     return ok;

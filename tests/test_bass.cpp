@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "audio_files.h"
+#include "stderr_lines.h"
 #include "platform/bass/bass.h"
 #include "platform/bass/decode.h"
 #include "platform/virtual/virtual.h"
@@ -35,6 +38,19 @@ protected:
     void TearDown() override {
         BASS_Free();
         vtSetAudioSink(nullptr);
+    }
+    // An MP3 at 44,100 Hz whose every frame differs from its neighbours (a
+    // sine under a slow ramp), `frames` long: not a multiple of the MP3's
+    // 1152-sample frames, so the loop seam falls inside one.
+    std::string mp3(const std::string& name, int frames, bool tag = true) {
+        std::vector<int16_t> s = sine(frames, 440, 44100, 9000);
+        for (int i = 0; i < frames; i++) {
+            s[i * 2] = (int16_t)(s[i * 2] + (i * 7 % 12000) - 6000);
+            s[i * 2 + 1] = (int16_t)(s[i * 2 + 1] / 2 + 3000);
+        }
+        std::string path = dir + "/" + name;
+        EXPECT_TRUE(writeMp3(path, 44100, 2, s, tag));
+        return path;
     }
     std::string wav(const std::string& name, const std::vector<int16_t>& frames, int rate = 44100, int channels = 2,
                     int bits = 16) {
@@ -309,4 +325,152 @@ TEST_F(Bass, EveryCallButThePositionIsTraced) {
                              std::string("BASS_Free() = 1")})
         EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
     EXPECT_EQ(text.find("GetPosition"), std::string::npos);
+}
+
+TEST_F(Bass, Mp3At44100IsDecodedOnDemandFrameForFrameAsWhole) {
+    const int n = 57331;
+    for (bool tag : {true, false}) {
+        SCOPED_TRACE(tag ? "with the LAME tag" : "without a tag");
+        std::string path = mp3(tag ? "tagged.mp3" : "plain.mp3", n, tag);
+        std::vector<int16_t> whole;
+        ASSERT_TRUE(bassDecodeFile(path.c_str(), whole));
+        const int64_t length = (int64_t)whole.size() / 2;
+        if (tag) {
+            EXPECT_EQ(length, n);  // gapless: exactly the frames encoded
+        }
+        BassSound sound;
+        ASSERT_TRUE(bassOpenSound(path.c_str(), sound));
+        ASSERT_TRUE(sound.reader);
+        EXPECT_TRUE(sound.pcm.empty());
+        EXPECT_EQ(sound.frames, length);
+
+        // Read forward as the mixer does at several speeds, the larger ones
+        // passing over whole windows, across three loop seams.
+        for (int stride : {1, 3, 1151, 9000}) {
+            bassMp3Rewind(*sound.reader);
+            BassMp3Window w = {nullptr, 0, 0};
+            for (int64_t at = 0; at < length * 3 + 5; at += stride) {
+                if (at + 1 >= w.end) w = bassMp3Read(*sound.reader, at, true);
+                ASSERT_LE(w.first, at);
+                ASSERT_GT(w.end, at + 1);
+                const int16_t* f = w.frames + (at - w.first) * 2;
+                for (int k = 0; k < 4; k++)
+                    ASSERT_EQ(f[k], whole[((at + k / 2) % length) * 2 + k % 2]) << "stride " << stride << " frame " << at;
+            }
+        }
+        // Played once: the end is followed by silence, not the start.
+        bassMp3Rewind(*sound.reader);
+        BassMp3Window w = bassMp3Read(*sound.reader, length - 2, false);
+        const int16_t* f = w.frames + (length - 2 - w.first) * 2;
+        EXPECT_TRUE(std::equal(f, f + 4, whole.end() - 4));
+        w = bassMp3Read(*sound.reader, length, false);
+        f = w.frames + (length - w.first) * 2;
+        EXPECT_TRUE(std::all_of(f, f + 4, [](int16_t v) { return v == 0; }));
+    }
+
+    // Other rates are decoded whole and converted.
+    std::string low = dir + "/low.mp3";
+    ASSERT_TRUE(writeMp3(low, 22050, 2, sine(22050, 200, 22050, 9000)));
+    BassSound sound;
+    ASSERT_TRUE(bassOpenSound(low.c_str(), sound));
+    EXPECT_FALSE(sound.reader);
+    EXPECT_NEAR((double)sound.frames, 44100, 64);
+    EXPECT_EQ(sound.pcm.size(), (size_t)sound.frames * 2);
+}
+
+TEST_F(Bass, LoopingMp3StreamWrapsAtItsExactLengthWithoutAGap) {
+    const int n = 30011;
+    std::string path = mp3("loop.mp3", n);
+    std::vector<int16_t> whole;
+    ASSERT_TRUE(bassDecodeFile(path.c_str(), whole));
+    ASSERT_EQ(whole.size(), (size_t)n * 2);
+    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
+    size_t start = heardNow();
+    for (int i = 0; i < 350; i++) {  // 2.45 s: the seam passes three times
+        Sleep(7);
+        ASSERT_EQ(BASS_ChannelGetPosition(h), (DWORD)(((heardNow() - start) % n) * 4)) << "after " << i * 7 << " ms";
+    }
+    size_t end = heardNow();
+    for (size_t k = 0; k < end - start; k++) {
+        ASSERT_EQ(g_heard[(start + k) * 2], whole[(k % n) * 2]) << "output frame " << k;
+        ASSERT_EQ(g_heard[(start + k) * 2 + 1], whole[(k % n) * 2 + 1]) << "output frame " << k;
+    }
+
+    // Played again from the start, once: the same frames, then silence.
+    ASSERT_TRUE(BASS_StreamPlay(h, 0, 0));
+    start = heardNow();
+    Sleep(1000);
+    EXPECT_EQ(BASS_ChannelGetPosition(h), (DWORD)n * 4);
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), g_heard.begin() + start * 2));
+    EXPECT_EQ(peak(g_heard, start + n, heardNow()), 0);
+}
+
+TEST_F(Bass, Mp3StreamSoundsAsItsWholeDecodeAtEveryRate) {
+    // The same playback of the MP3 and of a WAV holding its whole decode:
+    // rates above the output's, fractional, the lowest, back to normal.
+    const int n = 40009;
+    std::string path = mp3("rates.mp3", n);
+    std::vector<int16_t> whole;
+    ASSERT_TRUE(bassDecodeFile(path.c_str(), whole));
+    std::string reference = wav("rates.wav", whole);
+    auto play = [](const std::string& file, std::vector<DWORD>& positions) {
+        BASS_Free();
+        g_heard.clear();
+        EXPECT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+        HSTREAM h = BASS_StreamCreateFile(0, file.c_str(), 0, 0, 0);
+        EXPECT_NE(h, 0u);
+        EXPECT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
+        for (int rate : {100000, 88200, 31700, 100, 44099, 44100}) {
+            EXPECT_TRUE(BASS_ChannelSetAttributes(h, rate, -1, -101));
+            for (int i = 0; i < 20; i++) {
+                Sleep(31);
+                positions.push_back(BASS_ChannelGetPosition(h));
+            }
+        }
+        // Once through at a fractional rate, into the end.
+        EXPECT_TRUE(BASS_StreamPlay(h, 0, 0));
+        EXPECT_TRUE(BASS_ChannelSetAttributes(h, 31700, -1, -101));
+        Sleep(1500);
+        positions.push_back(BASS_ChannelGetPosition(h));
+        return g_heard;
+    };
+    std::vector<DWORD> mp3Positions, wavPositions;
+    std::vector<int16_t> fromMp3 = play(path, mp3Positions);
+    std::vector<int16_t> fromWav = play(reference, wavPositions);
+    ASSERT_GT(fromMp3.size(), (size_t)n * 2 * 3);
+    ASSERT_EQ(fromMp3.size(), fromWav.size());
+    for (size_t i = 0; i < fromMp3.size(); i++) ASSERT_EQ(fromMp3[i], fromWav[i]) << "output sample " << i;
+    EXPECT_EQ(mp3Positions, wavPositions);
+    EXPECT_EQ(mp3Positions.back(), (DWORD)n * 4);
+    mp3Positions.pop_back();
+    EXPECT_LT(*std::max_element(mp3Positions.begin(), mp3Positions.end()), (DWORD)n * 4);
+}
+
+TEST_F(Bass, Mp3DecodingErrorMidStreamIsReportedOnceThenSilence) {
+    const int n = 44100 * 4;
+    std::string path = mp3("cut.mp3", n);
+    ASSERT_TRUE(BASS_Init(-1, 44100, 16, nullptr));
+    HSTREAM h = BASS_StreamCreateFile(0, path.c_str(), 0, 0, 0);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(BASS_StreamPlay(h, 0, BASS_SAMPLE_LOOP));
+    size_t start = heardNow();
+    Sleep(300);
+    DWORD before = BASS_ChannelGetPosition(h);
+    std::vector<std::string> lines = stderrLines([&] {
+        // The file loses its second half while it plays.
+        ASSERT_EQ(truncate(path.c_str(), 48000), 0);
+        for (int i = 0; i < 60; i++) Sleep(100);  // past the cut and the loop, more than once
+    });
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(contains(lines[0], path)) << lines[0];
+    EXPECT_TRUE(contains(lines[0], "cannot decode")) << lines[0];
+    // The sound played up to the cut (48 kB: about 2 s at 192 kbit/s), then nothing.
+    EXPECT_GT(peak(g_heard, start + 44100, start + 88200), 5000);
+    EXPECT_EQ(peak(g_heard, start + 44100 * 4, heardNow()), 0);
+    // Time goes on as heard.
+    EXPECT_EQ(BASS_ChannelGetPosition(h), (DWORD)(((heardNow() - start) % n) * 4));
+    EXPECT_GT(BASS_ChannelGetPosition(h), before);
 }

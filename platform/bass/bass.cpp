@@ -1,4 +1,5 @@
-// Our audio library: streams decoded whole at creation (decode.cpp), mixed by
+// Our audio library: streams decoded whole at creation or, for MP3 files at
+// 44,100 Hz, decoded a window at a time inside the mixer (decode.cpp), mixed by
 // the output's pull (platform/sys.h) through a fractional-step linear
 // resampler, with a smoothed master gain and the position as heard.
 //
@@ -38,7 +39,8 @@ struct Anchor {
 
 struct Stream {
     DWORD handle = 0;
-    std::vector<int16_t> pcm;  // interleaved stereo, 44,100 Hz
+    std::vector<int16_t> pcm;  // interleaved stereo, 44,100 Hz, when decoded whole
+    BassMp3ReaderPtr reader;   // otherwise: decoded while it plays
     int64_t frames = 0;
     bool playing = false;
     bool loop = false;
@@ -96,8 +98,13 @@ int64_t sourceHeardAt(const Stream& s, int64_t heard) {
 }
 
 // Adds one stream's next `count` frames to the accumulator.
+// A streamed sound is read by its unwrapped source frame (posFx >> 32), which
+// the reader's window numbers in play order, so a looping stream reads on
+// across the seam exactly as from the whole decoded sound.
 void renderStream(Stream& s, float* acc, int count) {
     const int16_t* pcm = s.pcm.data();
+    BassMp3Reader* reader = s.reader.get();
+    BassMp3Window window = {nullptr, 0, 0};
     const int64_t frames = s.frames;
     const float targetL = s.volume * std::min(1.0f, 1.0f - s.pan);
     const float targetR = s.volume * std::min(1.0f, 1.0f + s.pan);
@@ -116,12 +123,22 @@ void renderStream(Stream& s, float* acc, int count) {
             s.gainR = gr;
             return;
         }
-        int64_t next = index + 1;
-        if (next >= frames) next = s.loop ? 0 : frames - 1;  // looping reads on into the start: no gap
+        const int16_t *here, *after;
+        if (reader) {
+            int64_t at = pos >> 32;
+            if (at + 1 >= window.end) window = bassMp3Read(*reader, at, s.loop);
+            here = window.frames + (at - window.first) * 2;
+            after = !s.loop && index + 1 >= frames ? here : here + 2;
+        } else {
+            int64_t next = index + 1;
+            if (next >= frames) next = s.loop ? 0 : frames - 1;  // looping reads on into the start: no gap
+            here = pcm + index * 2;
+            after = pcm + next * 2;
+        }
         float t = (float)(uint32_t)pos * (1.0f / 4294967296.0f);
-        float l0 = pcm[index * 2], r0 = pcm[index * 2 + 1];
-        float l = l0 + (pcm[next * 2] - l0) * t;
-        float r = r0 + (pcm[next * 2 + 1] - r0) * t;
+        float l0 = here[0], r0 = here[1];
+        float l = l0 + (after[0] - l0) * t;
+        float r = r0 + (after[1] - r0) * t;
         gl += std::clamp(targetL - gl, -kGainSlew, kGainSlew);
         gr += std::clamp(targetR - gr, -kGainSlew, kGainSlew);
         acc[i * 2] += l * gl;
@@ -253,9 +270,12 @@ HSTREAM BASS_StreamCreateFile(BOOL memory, const void* file, DWORD offset, DWORD
         fprintf(stderr, "%s: only whole sound files are read\n", shown.c_str());
     } else if (initialised && file) {
         auto s = std::make_unique<Stream>();
-        // Decoded whole, outside the lock: the output keeps playing meanwhile.
-        if (bassDecodeFile((const char*)file, s->pcm)) {
-            s->frames = (int64_t)(s->pcm.size() / 2);
+        // Opened (or decoded whole) outside the lock: the output keeps playing meanwhile.
+        BassSound sound;
+        if (bassOpenSound((const char*)file, sound)) {
+            s->pcm = std::move(sound.pcm);
+            s->reader = std::move(sound.reader);
+            s->frames = sound.frames;
             AudioGuard guard;
             if (g_initialised) {
                 s->handle = handle = g_nextHandle++;
@@ -280,6 +300,7 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
             s->wrapped = 0;
             s->lastHeardFx = 0;
             s->anchors.clear();
+            if (s->reader) bassMp3Rewind(*s->reader);
             addAnchor(*s, g_outFrames);
             ok = TRUE;
         }

@@ -2,11 +2,16 @@
 // sample 0 is the first sample of the encoded music), WAV through SDL's
 // loader. Every file ends up as interleaved 16-bit stereo at 44,100 Hz; a
 // file at another rate is converted with SDL's audio stream.
+//
+// An MP3 whose decoded rate is 44,100 Hz (the show's music: two minutes
+// would take 22 MB decoded) is not decoded whole: the stream keeps the open
+// file and decodes a window of a few thousand frames ahead of the mixer.
 #include "platform/bass/decode.h"
 
 #include <SDL.h>
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -69,7 +74,11 @@ bool decodeWav(const std::string& path, std::vector<int16_t>& out) {
     return ok;
 }
 
-bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
+// A decoder that gives every rate it knows as 16-bit stereo (mono doubled),
+// gapless: the encoder delay and padding recorded in the LAME tag are cut, so
+// decoded sample 0 is the first sample that was encoded. Quiet: errors are
+// reported by the caller, once. Null (reported when `report`) on failure.
+mpg123_handle* newMp3Decoder(const std::string& path, bool report) {
     static const bool initialised = [] {
 #if MPG123_API_VERSION < 46
         mpg123_init();
@@ -80,20 +89,22 @@ bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
     int err = MPG123_OK;
     mpg123_handle* mh = mpg123_new(nullptr, &err);
     if (!mh) {
-        fprintf(stderr, "%s: cannot start the MP3 decoder (%s)\n", path.c_str(), mpg123_plain_strerror(err));
-        return false;
+        if (report) fprintf(stderr, "%s: cannot start the MP3 decoder (%s)\n", path.c_str(), mpg123_plain_strerror(err));
+        return nullptr;
     }
-    // Gapless: the encoder delay and padding recorded in the LAME tag are cut,
-    // so decoded sample 0 is the first sample that was encoded. Quiet: errors
-    // are reported here, once.
     mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET, 0);
-    // Every rate the decoder knows, always as 16-bit stereo (mono doubled).
     mpg123_format_none(mh);
     const long* rates = nullptr;
     size_t rateCount = 0;
     mpg123_rates(&rates, &rateCount);
     for (size_t i = 0; i < rateCount; i++) mpg123_format(mh, rates[i], MPG123_STEREO, MPG123_ENC_SIGNED_16);
+    return mh;
+}
 
+bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
+    mpg123_handle* mh = newMp3Decoder(path, true);
+    if (!mh) return false;
+    int err = MPG123_OK;
     bool ok = false;
     if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
         fprintf(stderr, "%s: cannot open the MP3 file (%s)\n", path.c_str(), mpg123_strerror(mh));
@@ -141,6 +152,145 @@ bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
     return convertToOutput(AUDIO_S16SYS, 2, (int)rate, (const uint8_t*)pcm.data(), pcm.size() * 2, out, path);
 }
 
+enum class Kind { None, Wav, Mp3 };
+
+// The format is told by the file's first bytes, not its name; None (reported)
+// when the file cannot be opened or is neither.
+Kind sniff(const std::string& path) {
+    if (path.empty()) {
+        fprintf(stderr, "(no file name): cannot open the sound file\n");
+        return Kind::None;
+    }
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        fprintf(stderr, "%s: cannot open the file\n", path.c_str());
+        return Kind::None;
+    }
+    unsigned char head[12] = {};
+    size_t got = fread(head, 1, sizeof head, f);
+    fclose(f);
+    if (got >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0) return Kind::Wav;
+    if (got >= 3 && (memcmp(head, "ID3", 3) == 0 || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0))) return Kind::Mp3;
+    if (endsWithNoCase(path, ".mp3")) return Kind::Mp3;
+    fprintf(stderr, "%s: not a WAV or MP3 file\n", path.c_str());
+    return Kind::None;
+}
+
+bool decodeWhole(const std::string& path, Kind kind, std::vector<int16_t>& out) {
+    bool ok = kind == Kind::Wav ? decodeWav(path, out) : kind == Kind::Mp3 && decodeMp3(path, out);
+    if (ok && out.size() < 2) {
+        fprintf(stderr, "%s: the file holds no sound\n", path.c_str());
+        ok = false;
+    }
+    if (!ok) out.clear();
+    return ok;
+}
+
+constexpr int kWindowFrames = 4096;
+constexpr int kMaxIdleReads = 64;  // reads that give nothing before the decoder counts as stuck
+
+}  // namespace
+
+struct BassMp3Reader {
+    mpg123_handle* mh = nullptr;
+    std::string path;
+    int64_t frames = 0;       // exact length after gapless trimming
+    int64_t passDone = 0;     // frames of the current pass taken from the decoder
+    bool seekToStart = true;  // the next decode starts at frame 0
+    bool failed = false;      // reported; silence from here on
+    std::vector<int16_t> window = std::vector<int16_t>((size_t)kWindowFrames * 2);
+    int64_t first = 0;  // play-order number of window frame 0
+    int count = 0;      // frames in the window
+};
+
+void BassMp3ReaderDelete::operator()(BassMp3Reader* r) const {
+    if (!r) return;
+    if (r->mh) {
+        mpg123_close(r->mh);
+        mpg123_delete(r->mh);
+    }
+    delete r;
+}
+
+namespace {
+
+// Opens an MP3 for decoding on demand when its decoded format is 16-bit
+// stereo at 44,100 Hz and its exact length is known: the scan reads every
+// frame header (no decoding), after which the gapless length is exact. Null,
+// silently, otherwise: the caller decodes the file whole and reports.
+BassMp3ReaderPtr openMp3Reader(const std::string& path) {
+    mpg123_handle* mh = newMp3Decoder(path, false);
+    if (!mh) return nullptr;
+    BassMp3ReaderPtr r(new BassMp3Reader);
+    r->mh = mh;
+    r->path = path;
+    if (mpg123_open(mh, path.c_str()) != MPG123_OK) {
+        mpg123_delete(mh);
+        r->mh = nullptr;
+        return nullptr;
+    }
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_scan(mh) != MPG123_OK || mpg123_getformat(mh, &rate, &channels, &encoding) != MPG123_OK ||
+        rate != kRate || channels != 2 || encoding != MPG123_ENC_SIGNED_16)
+        return nullptr;
+    off_t length = mpg123_length(mh);
+    if (length <= 0) return nullptr;
+    r->frames = (int64_t)length;
+    return r;
+}
+
+void fail(BassMp3Reader& r, const char* why) {
+    if (r.failed) return;
+    r.failed = true;
+    fprintf(stderr, "%s: cannot decode the MP3 file (%s)\n", r.path.c_str(), why);
+}
+
+// Writes the next `n` frames in play order to `dst`.
+void decodeInto(BassMp3Reader& r, int16_t* dst, int64_t n, bool loop) {
+    int idle = 0;
+    while (n > 0) {
+        if (!r.failed && r.passDone >= r.frames && loop) r.seekToStart = true;
+        if (r.failed || (r.passDone >= r.frames && !r.seekToStart)) {
+            memset(dst, 0, (size_t)n * 4);
+            return;
+        }
+        if (r.seekToStart) {
+            r.seekToStart = false;
+            r.passDone = 0;
+            if (mpg123_seek(r.mh, 0, SEEK_SET) < 0) {
+                fail(r, mpg123_strerror(r.mh));
+                continue;
+            }
+        }
+        int64_t want = std::min(n, r.frames - r.passDone);
+        size_t done = 0;
+        int err = mpg123_read(r.mh, dst, (size_t)want * 4, &done);
+        if (done % 4 != 0 || done > (size_t)want * 4) {
+            fail(r, "a partial frame");
+            continue;
+        }
+        int64_t got = (int64_t)(done / 4);
+        dst += got * 2;
+        n -= got;
+        r.passDone += got;
+        if (err == MPG123_NEW_FORMAT) {
+            long rate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(r.mh, &rate, &channels, &encoding);
+            if (rate != kRate || channels != 2 || encoding != MPG123_ENC_SIGNED_16) fail(r, "its format changes");
+        } else if (err == MPG123_DONE) {
+            if (r.passDone < r.frames) fail(r, "it ends before its length");
+        } else if (err != MPG123_OK) {
+            fail(r, mpg123_strerror(r.mh));
+        }
+        if (got > 0)
+            idle = 0;
+        else if (++idle > kMaxIdleReads)
+            fail(r, "the decoder makes no progress");
+    }
+}
+
 }  // namespace
 
 std::string bassNativePath(const char* file) {
@@ -153,34 +303,50 @@ std::string bassNativePath(const char* file) {
 bool bassDecodeFile(const char* file, std::vector<int16_t>& out) {
     out.clear();
     std::string path = bassNativePath(file);
-    if (path.empty()) {
-        fprintf(stderr, "(no file name): cannot open the sound file\n");
-        return false;
+    Kind kind = sniff(path);
+    return kind != Kind::None && decodeWhole(path, kind, out);
+}
+
+bool bassOpenSound(const char* file, BassSound& out) {
+    out.pcm.clear();
+    out.reader.reset();
+    out.frames = 0;
+    std::string path = bassNativePath(file);
+    Kind kind = sniff(path);
+    if (kind == Kind::None) return false;
+    if (kind == Kind::Mp3) out.reader = openMp3Reader(path);
+    if (out.reader) {
+        out.frames = out.reader->frames;
+        return true;
     }
-    // The format is told by the file's first bytes, not its name.
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        fprintf(stderr, "%s: cannot open the file\n", path.c_str());
-        return false;
+    if (!decodeWhole(path, kind, out.pcm)) return false;
+    out.frames = (int64_t)(out.pcm.size() / 2);
+    return true;
+}
+
+void bassMp3Rewind(BassMp3Reader& r) {
+    r.seekToStart = true;
+    r.first = 0;
+    r.count = 0;
+}
+
+BassMp3Window bassMp3Read(BassMp3Reader& r, int64_t at, bool loop) {
+    if (at < r.first) {  // never happens between rewinds; start over rather than read wrong frames
+        bassMp3Rewind(r);
     }
-    unsigned char head[12] = {};
-    size_t got = fread(head, 1, sizeof head, f);
-    fclose(f);
-    bool ok;
-    if (got >= 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0)
-        ok = decodeWav(path, out);
-    else if (got >= 3 && (memcmp(head, "ID3", 3) == 0 || (head[0] == 0xFF && (head[1] & 0xE0) == 0xE0)))
-        ok = decodeMp3(path, out);
-    else if (endsWithNoCase(path, ".mp3"))
-        ok = decodeMp3(path, out);
-    else {
-        fprintf(stderr, "%s: not a WAV or MP3 file\n", path.c_str());
-        ok = false;
+    int64_t end = r.first + r.count;
+    if (at + 1 >= end) {
+        // Keep the frames from `at` on, move them to the front and decode on.
+        int64_t keep = std::max<int64_t>(end - at, 0);
+        if (keep > 0) memmove(r.window.data(), r.window.data() + (at - r.first) * 2, (size_t)keep * 4);
+        for (int64_t skip = at - end; skip > 0;) {  // frames passed over unread
+            int64_t n = std::min<int64_t>(skip, kWindowFrames);
+            decodeInto(r, r.window.data(), n, loop);
+            skip -= n;
+        }
+        decodeInto(r, r.window.data() + keep * 2, kWindowFrames - keep, loop);
+        r.first = at;
+        r.count = kWindowFrames;
     }
-    if (ok && out.size() < 2) {
-        fprintf(stderr, "%s: the file holds no sound\n", path.c_str());
-        ok = false;
-    }
-    if (!ok) out.clear();
-    return ok;
+    return {r.window.data(), r.first, r.first + r.count};
 }
