@@ -5,7 +5,13 @@
 // and blending.
 #include "platform/rm/raster.h"
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#else
+// Other processors run the same code on SIMD Everywhere's portable versions.
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/x86/sse2.h>
+#endif
 
 #include <algorithm>
 #include <array>
