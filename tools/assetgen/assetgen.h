@@ -106,7 +106,8 @@ std::vector<uint8_t> encodeJpeg(const Image& img, int quality);
 // the picture's 3-pixel border, is exactly black.
 constexpr int kDecalGlowRadius = 7;
 constexpr int kDecalGlowZone = 12;
-constexpr float kDecalGlowPeak = 0.26f;  // glow brightness next to a shape
+constexpr float kDecalGlowPeak = 0.26f;         // glow brightness next to a shape
+constexpr float kDecalGlowFloor = 6.0f / 255;   // its faintest texel
 std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations = nullptr);
 
 // ---- content ----

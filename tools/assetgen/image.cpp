@@ -355,8 +355,15 @@ std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations)
     std::vector<uint8_t> open(n);
     for (int iter = 0; iter < 32; ++iter) {
         std::vector<int> toOpen = distanceSquared(open, w, h, 4);
-        for (size_t i = 0; i < n; ++i)
-            if (!fg[i]) img.px[i] = glow[i] * smoothstep(0.5f, 4.5f, std::sqrt(static_cast<float>(toOpen[i])));
+        for (size_t i = 0; i < n; ++i) {
+            if (fg[i]) continue;
+            Rgb g = glow[i] * smoothstep(0.5f, 4.5f, std::sqrt(static_cast<float>(toOpen[i])));
+            // The glow's last faint texels are lifted to a floor, so its outline
+            // is a clean curve instead of a ragged fringe of codec noise where
+            // the show draws it over a scene.
+            float m = std::max({g.r, g.g, g.b});
+            img.px[i] = m * 255 < 0.5f ? Rgb{} : g * (std::max(m, kDecalGlowFloor) / m);
+        }
         std::vector<uint8_t> jpeg = compress(toBytes(img), w, h, quality);
         std::vector<uint8_t> a = decompress(jpeg, w, h, TJFLAG_ACCURATEDCT);
         std::vector<uint8_t> b = decompress(jpeg, w, h, TJFLAG_FASTDCT);
