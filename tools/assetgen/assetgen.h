@@ -99,8 +99,15 @@ void paintLayer(Image& img, int samples, const std::function<Paint(float, float)
 void drawText(Image& img, const Mask& text, float cx, float cy, float height,
               const std::function<Rgb(float, float)>& fill, Rgb outline, float outlineWidth, bool hard = false);
 std::vector<uint8_t> encodeJpeg(const Image& img, int quality);
-// Encodes a picture meant for black-is-transparent use: after decoding, every
-// pixel is either exactly black or clearly visible (no dark fringe).
+// Encodes a picture meant for black-is-transparent use. Every non-black pixel
+// is shape; the encoder adds a soft, dark, tinted glow around the shapes that
+// fades to black within kDecalGlowRadius pixels. After decoding (accurate and
+// fast IDCT) everything farther than kDecalGlowZone pixels from a shape, and
+// the picture's 3-pixel border, is exactly black.
+constexpr int kDecalGlowRadius = 7;
+constexpr int kDecalGlowZone = 12;
+constexpr float kDecalGlowPeak = 0.26f;         // glow brightness next to a shape
+constexpr float kDecalGlowFloor = 6.0f / 255;   // its faintest texel
 std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations = nullptr);
 
 // ---- content ----

@@ -47,7 +47,7 @@ void save(const std::string& dir, const std::string& name, const Image& img) {
     writeFile(dir + "/" + name, encodeJpeg(img, 95));
 }
 void saveDecal(const std::string& dir, const std::string& name, const Image& img) {
-    writeFile(dir + "/" + name, encodeDecalJpeg(img, 98));
+    writeFile(dir + "/" + name, encodeDecalJpeg(img, 100));
 }
 
 void fill(Image& img, const std::function<Rgb(float, float)>& f) {
@@ -188,14 +188,14 @@ Image zugPicture() {
             return {hex(0xb01830) * shade, 1};
         }
         // Chimney.
-        if (x > 222 && x < 290 && y > 34 && y < 112) return {y < 52 ? gold(0, (y - 34) / 18) : hex(0x4a5270) * (0.8f + 0.4f * (x - 222) / 68), 1};
+        if (x > 222 && x < 290 && y > 34 && y < 112) return {y < 52 ? gold(0, (y - 34) / 18) : hex(0x5c6690) * (0.85f + 0.35f * (x - 222) / 68), 1};
         // Buffer beam and buffers.
         if (circle(112, 420, 30) < 0 || circle(400, 420, 30) < 0) return {hex(0xc8ccd8), 1};
         if (x > 80 && x < 432 && y > 392 && y < 448) return {hex(0xd02838), 1};
         // Cowcatcher in yellow and slate stripes.
         if (y >= 448 && y < 496) {
             float half = 170 - (y - 448) * 1.6f;
-            if (std::abs(x - 256) < half) return {std::fmod(x + y + 600, 36.0f) < 18 ? hex(0xffd21f) : hex(0x505468), 1};
+            if (std::abs(x - 256) < half) return {std::fmod(x + y + 600, 36.0f) < 18 ? hex(0xffd21f) : hex(0x646a86), 1};
         }
         return {};
     }, true);
