@@ -354,7 +354,7 @@ void writeMeshes(const std::string& dir) {
     // Far and fairly level: the camera looks at the island's centre while the
     // flower sits 60 above it, so the whole group needs room above and below.
     auto blinKeys = keyLoop([](float t) {
-        float r = 280 + 6 * std::cos(2 * t);
+        float r = 255 + 6 * std::cos(2 * t);
         return Vec3{r * std::sin(t), 60 + 15 * std::sin(t + 0.5f), -r * std::cos(t)};
     });
     writeFile(dir + "/zag.3d", encodeMesh(makeZag(), true, nullptr));
