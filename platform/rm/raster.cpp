@@ -129,15 +129,27 @@ inline float fastLog2(float x) {
     return (float)(int)bits * (1.0f / (1 << 23)) - 127.0f;
 }
 
-// Bilinear sample of level `level` at 16.16 coordinates of level 0, with
-// 7-bit weights; the result is b, g, r, a in the four low 16-bit lanes.
-inline __m128i bilinearFx(const MipLevel& L, uint32_t U, uint32_t V, int level) {
-    const int w = L.w, h = L.h;
-    const uint32_t u = (U >> level) - 32768u, v = (V >> level) - 32768u;  // texel centres
-    const int xa = (int)(u >> 16) & (w - 1), xb = (xa + 1) & (w - 1);
-    const int ya = (int)(v >> 16) & (h - 1), yb = (ya + 1) & (h - 1);
-    const uint32_t* r0 = L.px + ya * w;
-    const uint32_t* r1 = L.px + yb * w;
+// One mip level prepared for a run of pixels: its texels, wrap masks, the
+// row shift and the level's scale against level 0.
+struct Lvl {
+    const uint32_t* px;
+    uint32_t wm, hm;
+    int wsh, shift;
+};
+
+inline Lvl prepareLevel(const MipChain& chain, int level) {
+    const MipLevel& L = chain.lv[level];
+    return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
+}
+
+// Bilinear sample at 16.16 coordinates of level 0, with 7-bit weights; the
+// result is b, g, r, a in the four low 16-bit lanes.
+inline __m128i bilinearFx(const Lvl& L, uint32_t U, uint32_t V) {
+    const uint32_t u = (U >> L.shift) - 32768u, v = (V >> L.shift) - 32768u;  // texel centres
+    const uint32_t xa = (u >> 16) & L.wm, xb = (xa + 1) & L.wm;
+    const uint32_t ya = (v >> 16) & L.hm, yb = (ya + 1) & L.hm;
+    const uint32_t* r0 = L.px + (ya << L.wsh);
+    const uint32_t* r1 = L.px + (yb << L.wsh);
     const __m128i zero = _mm_setzero_si128();
     __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
     __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
@@ -146,9 +158,72 @@ inline __m128i bilinearFx(const MipLevel& L, uint32_t U, uint32_t V, int level) 
     return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
 }
 
+// Per-row state stepped pixel by pixel.
+struct Span {
+    float q, ss, tt;
+    __m128 col;
+    __m128i c16;
+};
+
+// Draws pixels [x, x + n) of one row; the texture (if any) is sampled from
+// level A, blended towards level B by frac / 128 when kTri.
+template <unsigned F, bool kTri>
+inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t x, int n, const Lvl& A, const Lvl& B,
+                    int frac, uint32_t U, uint32_t V, int32_t dU, int32_t dV, bool flatColour, __m128 cdx) {
+    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i fracW = _mm_set1_epi16((short)frac);
+    float q = sp.q;
+    __m128 col = sp.col;
+    __m128i c16 = sp.c16;
+    for (int64_t e = x + n; x < e; x++) {
+        if constexpr (kZT) {
+            if (!(q > zb[x])) goto next;
+        }
+        {
+            if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
+            __m128i px;
+            if constexpr (kT) {
+                __m128i texel = bilinearFx(A, U, V);
+                if constexpr (kD) {
+                    // Alpha test on the filtered coverage of the selected level.
+                    if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
+                }
+                if constexpr (kTri) {
+                    __m128i other = bilinearFx(B, U, V);
+                    texel = _mm_add_epi16(texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), fracW), 7));
+                }
+                px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
+            } else {
+                px = c16;
+            }
+            if constexpr (kB) {
+                __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
+                __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
+                __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
+                px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
+            }
+            dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
+            if constexpr (kZW) zb[x] = q;
+        }
+    next: __attribute__((unused));
+        q += s.qdx;
+        if (!flatColour) col = _mm_add_ps(col, cdx);
+        if constexpr (kT) {
+            sp.ss += s.sdx;
+            sp.tt += s.tdx;
+            U += (uint32_t)dU;
+            V += (uint32_t)dV;
+        }
+    }
+    sp.q = q;
+    sp.col = col;
+    sp.c16 = c16;
+}
+
 template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
-    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
+    constexpr bool kT = F & kTex;
     int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
     const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
     const int maxLevel = kT ? tex->levels - 1 : 0;
@@ -189,93 +264,59 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         if (empty || xl > xr) continue;
 
         const float fx = (float)xl, fy = (float)y;
-        float q = s.q0 + s.qdx * fx + s.qdy * fy;
-        float ss = s.s0 + s.sdx * fx + s.sdy * fy;
-        float tt = s.t0 + s.tdx * fx + s.tdy * fy;
-        __m128 col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
-                                s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
-        __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
+        Span sp;
+        sp.q = s.q0 + s.qdx * fx + s.qdy * fy;
+        sp.ss = s.s0 + s.sdx * fx + s.sdy * fy;
+        sp.tt = s.t0 + s.tdx * fx + s.tdy * fy;
+        sp.col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
+                            s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
+        sp.c16 = _mm_packs_epi32(_mm_cvtps_epi32(sp.col), zero);  // b g r a, 0..256
         uint32_t* dst = t.color + (size_t)y * t.pitch;
         float* zb = t.depth + (size_t)y * t.dpitch;
+        if constexpr (!kT) {
+            const Lvl none{};
+            drawRun<F, false>(s, sp, dst, zb, xl, (int)(xr - xl + 1), none, none, 0, 0, 0, 0, 0, flatColour, cdx);
+            continue;
+        }
         // Textures: exact coordinates every 8 pixels (one division), stepped
         // linearly in 16.16 texels of level 0 in between. The words wrap
         // modulo 2^32, a whole number of texture periods.
-        int level = 0, frac = 0, segLeft = 0;
-        uint32_t U = 0, V = 0;
-        int32_t dU = 0, dV = 0;
         const float Wfx = W0 * 65536.0f, Hfx = H0 * 65536.0f;
-        for (int64_t x = xl; x <= xr; x++) {
-            if constexpr (kT) {
-                if (segLeft == 0) {
-                    const int n = (int)std::min<int64_t>(8, xr - x + 1);
-                    const float w = 1.0f / q, u = ss * w, v = tt * w;
-                    const float we = 1.0f / (q + s.qdx * (float)n);
-                    const float ue = (ss + s.sdx * (float)n) * we, ve = (tt + s.tdx * (float)n) * we;
-                    auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
-                    const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
-                    U = (uint32_t)u0;
-                    V = (uint32_t)v0;
-                    dU = (int32_t)((fixed(ue * Wfx) - u0) / n);
-                    dV = (int32_t)((fixed(ve * Hfx) - v0) / n);
-                    float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
-                    float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
-                    float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-                    float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
-                    level = (int)lod;
-                    frac = (int)((lod - (float)level) * 128.0f);
-                    // Blends within 1/16 of a level are not worth the second sample.
-                    if (frac < 8) frac = 0;
-                    if (frac > 120) {
-                        level++;
-                        frac = 0;
-                    }
-                    if (level >= maxLevel) {
-                        level = maxLevel;
-                        frac = 0;
-                    }
-                    segLeft = n;
-                }
-                segLeft--;
+        for (int64_t x = xl; x <= xr;) {
+            const int n = (int)std::min<int64_t>(8, xr - x + 1);
+            const float q = sp.q, ss = sp.ss, tt = sp.tt;
+            const float w = 1.0f / q, u = ss * w, v = tt * w;
+            const float we = 1.0f / (q + s.qdx * (float)n);
+            const float ue = (ss + s.sdx * (float)n) * we, ve = (tt + s.tdx * (float)n) * we;
+            auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
+            const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
+            const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
+            const int32_t dU = (int32_t)((fixed(ue * Wfx) - u0) / n);
+            const int32_t dV = (int32_t)((fixed(ve * Hfx) - v0) / n);
+            float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
+            float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
+            float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+            float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
+            int level = (int)lod;
+            int frac = (int)((lod - (float)level) * 128.0f);
+            // Blends within 1/16 of a level are not worth the second sample.
+            if (frac < 8) frac = 0;
+            if (frac > 120) {
+                level++;
+                frac = 0;
             }
-            if constexpr (kZT) {
-                if (!(q > zb[x])) goto next;
+            if (level >= maxLevel) {
+                level = maxLevel;
+                frac = 0;
             }
-            {
-                if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
-                __m128i px;
-                if constexpr (kT) {
-                    __m128i texel = bilinearFx(tex->lv[level], U, V, level);
-                    if constexpr (kD) {
-                        // Alpha test on the filtered coverage of the selected level.
-                        if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
-                    }
-                    if (frac) {
-                        __m128i other = bilinearFx(tex->lv[level + 1], U, V, level + 1);
-                        texel = _mm_add_epi16(
-                            texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
-                    }
-                    px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
-                } else {
-                    px = c16;
-                }
-                if constexpr (kB) {
-                    __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
-                    __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
-                    __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
-                    px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
-                }
-                dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
-                if constexpr (kZW) zb[x] = q;
+            const Lvl A = prepareLevel(*tex, level);
+            if (frac) {
+                const Lvl B = prepareLevel(*tex, level + 1);
+                drawRun<F, true>(s, sp, dst, zb, x, n, A, B, frac, U, V, dU, dV, flatColour, cdx);
+            } else {
+                drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, U, V, dU, dV, flatColour, cdx);
             }
-        next: __attribute__((unused));
-            q += s.qdx;
-            col = _mm_add_ps(col, cdx);
-            if constexpr (kT) {
-                ss += s.sdx;
-                tt += s.tdx;
-                U += (uint32_t)dU;
-                V += (uint32_t)dV;
-            }
+            x += n;
         }
     }
 }
