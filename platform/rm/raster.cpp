@@ -122,6 +122,11 @@ struct Setup {
 // Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
 constexpr int kCoverageHalf = 128;
 
+// Level fractions (of 128) below kTriLow use one level, above kTriHigh the next.
+// The blend ramps over the middle half: no visible step between levels, and
+// about half the runs need only one level.
+constexpr int kTriLow = 32, kTriHigh = 95;
+
 // Rough log2 for the mip level: exponent plus the mantissa taken linearly.
 inline float fastLog2(float x) {
     uint32_t bits;
@@ -291,19 +296,25 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
             auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
             const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
             const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
-            const int32_t dU = (int32_t)((fixed(ue * Wfx) - u0) / n);
-            const int32_t dV = (int32_t)((fixed(ve * Hfx) - v0) / n);
+            // Whole runs divide by the constant 8 (a shift, not a division).
+            const int64_t du8 = fixed(ue * Wfx) - u0, dv8 = fixed(ve * Hfx) - v0;
+            const int32_t dU = (int32_t)(n == 8 ? du8 / 8 : du8 / n);
+            const int32_t dV = (int32_t)(n == 8 ? dv8 / 8 : dv8 / n);
             float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
             float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
             float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
             float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
             int level = (int)lod;
             int frac = (int)((lod - (float)level) * 128.0f);
-            // Blends within 1/16 of a level are not worth the second sample.
-            if (frac < 8) frac = 0;
-            if (frac > 120) {
+            // Only the middle of each level's range blends two levels (with a
+            // steeper ramp); near a whole level one bilinear sample is enough.
+            if (frac < kTriLow) {
+                frac = 0;
+            } else if (frac > kTriHigh) {
                 level++;
                 frac = 0;
+            } else {
+                frac = (frac - kTriLow) * 128 / (kTriHigh - kTriLow + 1);
             }
             if (level >= maxLevel) {
                 level = maxLevel;
