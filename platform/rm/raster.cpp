@@ -215,8 +215,6 @@ inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t 
         q += s.qdx;
         if (!flatColour) col = _mm_add_ps(col, cdx);
         if constexpr (kT) {
-            sp.ss += s.sdx;
-            sp.tt += s.tdx;
             U += (uint32_t)dU;
             V += (uint32_t)dV;
         }
@@ -287,19 +285,20 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         // linearly in 16.16 texels of level 0 in between. The words wrap
         // modulo 2^32, a whole number of texture periods.
         const float Wfx = W0 * 65536.0f, Hfx = H0 * 65536.0f;
+        // Each run starts where the previous one ended: one division a run.
+        auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
+        float qs = sp.q, ss = sp.ss, tt = sp.tt;
+        float w = 1.0f / qs, u = ss * w, v = tt * w;
+        int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
         for (int64_t x = xl; x <= xr;) {
             const int n = (int)std::min<int64_t>(8, xr - x + 1);
-            const float q = sp.q, ss = sp.ss, tt = sp.tt;
-            const float w = 1.0f / q, u = ss * w, v = tt * w;
-            const float we = 1.0f / (q + s.qdx * (float)n);
-            const float ue = (ss + s.sdx * (float)n) * we, ve = (tt + s.tdx * (float)n) * we;
-            auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
-            const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
+            const float qe = qs + s.qdx * (float)n, sse = ss + s.sdx * (float)n, tte = tt + s.tdx * (float)n;
+            const float we = 1.0f / qe, ue = sse * we, ve = tte * we;
+            const int64_t u1 = fixed(ue * Wfx), v1 = fixed(ve * Hfx);
             const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
             // Whole runs divide by the constant 8 (a shift, not a division).
-            const int64_t du8 = fixed(ue * Wfx) - u0, dv8 = fixed(ve * Hfx) - v0;
-            const int32_t dU = (int32_t)(n == 8 ? du8 / 8 : du8 / n);
-            const int32_t dV = (int32_t)(n == 8 ? dv8 / 8 : dv8 / n);
+            const int32_t dU = (int32_t)(n == 8 ? (u1 - u0) / 8 : (u1 - u0) / n);
+            const int32_t dV = (int32_t)(n == 8 ? (v1 - v0) / 8 : (v1 - v0) / n);
             float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
             float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
             float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
@@ -328,6 +327,14 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                 drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, U, V, dU, dV, flatColour, cdx);
             }
             x += n;
+            qs = qe;
+            ss = sse;
+            tt = tte;
+            w = we;
+            u = ue;
+            v = ve;
+            u0 = u1;
+            v0 = v1;
         }
     }
 }
