@@ -145,13 +145,6 @@ constexpr int kCoverageHalf = 128;
 // about half the runs need only one level.
 constexpr int kTriLow = 32, kTriHigh = 95;
 
-// Rough log2 for the mip level: exponent plus the mantissa taken linearly.
-inline float fastLog2(float x) {
-    uint32_t bits;
-    memcpy(&bits, &x, 4);
-    return (float)(int)bits * (1.0f / (1 << 23)) - 127.0f;
-}
-
 // One mip level prepared for a run of pixels: its texels, wrap masks, the
 // row shift and the level's scale against level 0.
 struct Lvl {
@@ -267,7 +260,10 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         for (int e = 0; e < 3; e++) {
             const int64_t S = s.S[e], v = V[e];
             if (S > 0) {
-                double est = std::ceil(-(double)v * s.invS[e]);
+                // The first column on the inside: ceil of est (tested without
+                // rounding: ceil(est) > n exactly when est > n), found exactly
+                // by the loops from the truncated estimate.
+                const double est = -(double)v * s.invS[e];
                 if (est > xr + 1) { empty = true; break; }
                 if (est > xl - 1) {
                     int64_t xi = (int64_t)est;
@@ -276,7 +272,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                     xl = std::max(xl, xi);
                 }
             } else if (S < 0) {
-                double est = std::floor((double)v * -s.invS[e]);
+                const double est = (double)v * -s.invS[e];  // last column: floor of est
                 if (est < xl - 1) { empty = true; break; }
                 if (est < xr + 1) {
                     int64_t xi = (int64_t)est;
@@ -330,9 +326,13 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
             float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
             float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
             float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-            float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
-            int level = (int)lod;
-            int frac = (int)((lod - (float)level) * 128.0f);
+            // Level of detail 0.5 * log2(r2), from the float's bits: exponent
+            // plus mantissa taken linearly, in units of 2^-23, halved.
+            uint32_t bits;
+            memcpy(&bits, &r2, 4);
+            const uint32_t lod = bits > 0x3F800000u ? (bits - 0x3F800000u) >> 1 : 0;
+            int level = (int)std::min<uint32_t>(lod >> 23, 31);
+            int frac = (int)((lod >> 16) & 127);
             // Only the middle of each level's range blends two levels (with a
             // steeper ramp); near a whole level one bilinear sample is enough.
             if (frac < kTriLow) {
