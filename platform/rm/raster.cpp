@@ -140,6 +140,9 @@ struct Setup {
 // Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
 constexpr int kCoverageHalf = 128;
 
+// Runs longer than 8 pixels where 1/z changes by at most this share along them.
+constexpr float kAffineSlack = 0.004f;
+
 // Level fractions (of 128) below kTriLow use one level, above kTriHigh the next.
 // The blend ramps over the middle half: no visible step between levels, and
 // about half the runs need only one level.
@@ -314,15 +317,21 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         float qs = sp.q, ss = sp.ss, tt = sp.tt;
         float w = 1.0f / qs, u = ss * w, v = tt * w;
         int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
+        // Runs of 8 pixels; longer where 1/z hardly changes along the row (the
+        // linear steps then stay within a small fraction of a texel).
+        const float qEnd = qs + s.qdx * (float)(xr - xl), qLow = std::min(qs, qEnd);
+        const float qStep = std::fabs(s.qdx);
+        const int runShift = qStep * 32.0f <= kAffineSlack * qLow ? 5 : qStep * 16.0f <= kAffineSlack * qLow ? 4 : 3;
+        const int runLen = 1 << runShift;
         for (int64_t x = xl; x <= xr;) {
-            const int n = (int)std::min<int64_t>(8, xr - x + 1);
+            const int n = (int)std::min<int64_t>(runLen, xr - x + 1);
             const float qe = qs + s.qdx * (float)n, sse = ss + s.sdx * (float)n, tte = tt + s.tdx * (float)n;
             const float we = 1.0f / qe, ue = sse * we, ve = tte * we;
             const int64_t u1 = fixed(ue * Wfx), v1 = fixed(ve * Hfx);
             const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
-            // Whole runs divide by the constant 8 (a shift, not a division).
-            const int32_t dU = (int32_t)(n == 8 ? (u1 - u0) / 8 : (u1 - u0) / n);
-            const int32_t dV = (int32_t)(n == 8 ? (v1 - v0) / 8 : (v1 - v0) / n);
+            // Whole runs divide by a shift.
+            const int32_t dU = (int32_t)(n == runLen ? (u1 - u0) >> runShift : (u1 - u0) / n);
+            const int32_t dV = (int32_t)(n == runLen ? (v1 - v0) >> runShift : (v1 - v0) / n);
             float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
             float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
             float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
