@@ -105,6 +105,24 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
         lh = std::max(1, lh / 2);
     }
     chain.levels = levels;
+    chain.quads.resize(total * 4);
+    offset = 0;
+    for (int l = 0; l < levels; l++) {
+        MipLevel& L = chain.lv[l];
+        uint32_t* q = chain.quads.data() + offset * 4;
+        L.quad = q;
+        for (int y = 0; y < L.h; y++)
+            for (int x = 0; x < L.w; x++, q += 4) {
+                const uint32_t* r0 = L.px + y * L.w;
+                const uint32_t* r1 = L.px + ((y + 1) & (L.h - 1)) * L.w;
+                const int x1 = (x + 1) & (L.w - 1);
+                q[0] = r0[x];
+                q[1] = r0[x1];
+                q[2] = r1[x];
+                q[3] = r1[x1];
+            }
+        offset += (size_t)L.w * L.h;
+    }
 }
 
 namespace {
@@ -122,33 +140,117 @@ struct Setup {
 // Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
 constexpr int kCoverageHalf = 128;
 
-// Rough log2 for the mip level: exponent plus the mantissa taken linearly.
-inline float fastLog2(float x) {
-    uint32_t bits;
-    memcpy(&bits, &x, 4);
-    return (float)(int)bits * (1.0f / (1 << 23)) - 127.0f;
+// Runs longer than 8 pixels where 1/z changes by at most this share along them.
+constexpr float kAffineSlack = 0.004f;
+
+// Level fractions (of 128) below kTriLow use one level, above kTriHigh the next.
+// The blend ramps over the middle half: no visible step between levels, and
+// about half the runs need only one level.
+constexpr int kTriLow = 32, kTriHigh = 95;
+
+// One mip level prepared for a run of pixels: its texels, wrap masks, the
+// row shift and the level's scale against level 0.
+struct Lvl {
+    const uint32_t* quad;
+    uint32_t wm, hm;
+    int wsh, shift;
+};
+
+inline Lvl prepareLevel(const MipChain& chain, int level) {
+    const MipLevel& L = chain.lv[level];
+    return {L.quad, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
 }
 
-// Bilinear sample of level `level` at 16.16 coordinates of level 0, with
-// 7-bit weights; the result is b, g, r, a in the four low 16-bit lanes.
-inline __m128i bilinearFx(const MipLevel& L, uint32_t U, uint32_t V, int level) {
-    const int w = L.w, h = L.h;
-    const uint32_t u = (U >> level) - 32768u, v = (V >> level) - 32768u;  // texel centres
-    const int xa = (int)(u >> 16) & (w - 1), xb = (xa + 1) & (w - 1);
-    const int ya = (int)(v >> 16) & (h - 1), yb = (ya + 1) & (h - 1);
-    const uint32_t* r0 = L.px + ya * w;
-    const uint32_t* r1 = L.px + yb * w;
+// The four bilinear taps of a level at 16.16 texel coordinates whose whole
+// parts are the 16-bit words iu and iv of uv.
+template <int iu, int iv>
+inline __m128i taps(const Lvl& L, __m128i uv) {
+    const uint32_t xa = (uint32_t)_mm_extract_epi16(uv, iu) & L.wm, ya = (uint32_t)_mm_extract_epi16(uv, iv) & L.hm;
+    return _mm_loadu_si128((const __m128i*)(L.quad + ((size_t)((ya << L.wsh) + xa) << 2)));
+}
+
+// Lerp of 16-bit lanes by 7-bit weights.
+inline __m128i lerp7(__m128i a, __m128i b, __m128i w) {
+    return _mm_add_epi16(a, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(b, a), w), 7));
+}
+
+// Per-row state stepped pixel by pixel.
+struct Span {
+    float q, ss, tt;
+    __m128 col;
+    __m128i c16;
+};
+
+// Draws pixels [x, x + n) of one row; the texture (if any) is sampled from
+// level A, blended towards level B by frac / 128 when kTri.
+template <unsigned F, bool kTri>
+inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t x, int n, const Lvl& A, const Lvl& B,
+                    int frac, __m128i uv, __m128i duv, bool flatColour, __m128 cdx) {
+    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m128i zero = _mm_setzero_si128();
-    __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
-    __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
-    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)((v >> 9) & 127))), 7));
-    __m128i right = _mm_srli_si128(vert, 8);
-    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
+    const __m128i fracW = _mm_set1_epi16((short)frac);
+    float q = sp.q;
+    __m128 col = sp.col;
+    __m128i c16 = sp.c16;
+    for (int64_t e = x + n; x < e; x++) {
+        if constexpr (kZT) {
+            if (!(q > zb[x])) goto next;
+        }
+        {
+            if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
+            __m128i px;
+            if constexpr (kT) {
+                // uv holds u, v of level A and u, v of level B (16.16, texel
+                // centres); bits 9..15 of each are the filter weights.
+                const __m128i wts = _mm_srli_epi16(uv, 9);
+                const __m128i tA = taps<1, 3>(A, uv);
+                const __m128i vA = lerp7(_mm_unpacklo_epi8(tA, zero), _mm_unpackhi_epi8(tA, zero),
+                                         _mm_shuffle_epi32(_mm_shufflelo_epi16(wts, 0xAA), 0));
+                __m128i texel;
+                if constexpr (!kTri) {
+                    texel = lerp7(vA, _mm_srli_si128(vA, 8), _mm_shufflelo_epi16(wts, 0x00));
+                    if constexpr (kD) {
+                        // Alpha test on the filtered coverage of the selected level.
+                        if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
+                    }
+                } else {
+                    const __m128i tB = taps<5, 7>(B, uv);
+                    const __m128i vB = lerp7(_mm_unpacklo_epi8(tB, zero), _mm_unpackhi_epi8(tB, zero),
+                                             _mm_shuffle_epi32(_mm_shufflehi_epi16(wts, 0xAA), 0xEE));
+                    // Both levels' horizontal steps at once: A in the low half, B in the high.
+                    const __m128i h = lerp7(_mm_unpacklo_epi64(vA, vB), _mm_unpackhi_epi64(vA, vB),
+                                            _mm_shufflehi_epi16(_mm_shufflelo_epi16(wts, 0x00), 0x00));
+                    if constexpr (kD) {
+                        if (_mm_extract_epi16(h, 3) < kCoverageHalf) goto next;
+                    }
+                    texel = lerp7(h, _mm_srli_si128(h, 8), fracW);
+                }
+                px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
+            } else {
+                px = c16;
+            }
+            if constexpr (kB) {
+                __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
+                __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
+                __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
+                px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
+            }
+            dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
+            if constexpr (kZW) zb[x] = q;
+        }
+    next: __attribute__((unused));
+        q += s.qdx;
+        if (!flatColour) col = _mm_add_ps(col, cdx);
+        if constexpr (kT) uv = _mm_add_epi32(uv, duv);
+    }
+    sp.q = q;
+    sp.col = col;
+    sp.c16 = c16;
 }
 
 template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
-    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
+    constexpr bool kT = F & kTex;
     int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
     const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
     const int maxLevel = kT ? tex->levels - 1 : 0;
@@ -161,7 +263,10 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         for (int e = 0; e < 3; e++) {
             const int64_t S = s.S[e], v = V[e];
             if (S > 0) {
-                double est = std::ceil(-(double)v * s.invS[e]);
+                // The first column on the inside: ceil of est (tested without
+                // rounding: ceil(est) > n exactly when est > n), found exactly
+                // by the loops from the truncated estimate.
+                const double est = -(double)v * s.invS[e];
                 if (est > xr + 1) { empty = true; break; }
                 if (est > xl - 1) {
                     int64_t xi = (int64_t)est;
@@ -170,7 +275,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                     xl = std::max(xl, xi);
                 }
             } else if (S < 0) {
-                double est = std::floor((double)v * -s.invS[e]);
+                const double est = (double)v * -s.invS[e];  // last column: floor of est
                 if (est < xl - 1) { empty = true; break; }
                 if (est < xr + 1) {
                     int64_t xi = (int64_t)est;
@@ -189,93 +294,89 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         if (empty || xl > xr) continue;
 
         const float fx = (float)xl, fy = (float)y;
-        float q = s.q0 + s.qdx * fx + s.qdy * fy;
-        float ss = s.s0 + s.sdx * fx + s.sdy * fy;
-        float tt = s.t0 + s.tdx * fx + s.tdy * fy;
-        __m128 col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
-                                s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
-        __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);  // b g r a, 0..256
+        Span sp;
+        sp.q = s.q0 + s.qdx * fx + s.qdy * fy;
+        sp.ss = s.s0 + s.sdx * fx + s.sdy * fy;
+        sp.tt = s.t0 + s.tdx * fx + s.tdy * fy;
+        sp.col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
+                            s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
+        sp.c16 = _mm_packs_epi32(_mm_cvtps_epi32(sp.col), zero);  // b g r a, 0..256
         uint32_t* dst = t.color + (size_t)y * t.pitch;
         float* zb = t.depth + (size_t)y * t.dpitch;
+        if constexpr (!kT) {
+            const Lvl none{};
+            drawRun<F, false>(s, sp, dst, zb, xl, (int)(xr - xl + 1), none, none, 0, zero, zero, flatColour, cdx);
+            continue;
+        }
         // Textures: exact coordinates every 8 pixels (one division), stepped
         // linearly in 16.16 texels of level 0 in between. The words wrap
         // modulo 2^32, a whole number of texture periods.
-        int level = 0, frac = 0, segLeft = 0;
-        uint32_t U = 0, V = 0;
-        int32_t dU = 0, dV = 0;
         const float Wfx = W0 * 65536.0f, Hfx = H0 * 65536.0f;
-        for (int64_t x = xl; x <= xr; x++) {
-            if constexpr (kT) {
-                if (segLeft == 0) {
-                    const int n = (int)std::min<int64_t>(8, xr - x + 1);
-                    const float w = 1.0f / q, u = ss * w, v = tt * w;
-                    const float we = 1.0f / (q + s.qdx * (float)n);
-                    const float ue = (ss + s.sdx * (float)n) * we, ve = (tt + s.tdx * (float)n) * we;
-                    auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
-                    const int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
-                    U = (uint32_t)u0;
-                    V = (uint32_t)v0;
-                    dU = (int32_t)((fixed(ue * Wfx) - u0) / n);
-                    dV = (int32_t)((fixed(ve * Hfx) - v0) / n);
-                    float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
-                    float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
-                    float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-                    float lod = r2 > 1.0f ? 0.5f * fastLog2(r2) : 0.0f;
-                    level = (int)lod;
-                    frac = (int)((lod - (float)level) * 128.0f);
-                    // Blends within 1/16 of a level are not worth the second sample.
-                    if (frac < 8) frac = 0;
-                    if (frac > 120) {
-                        level++;
-                        frac = 0;
-                    }
-                    if (level >= maxLevel) {
-                        level = maxLevel;
-                        frac = 0;
-                    }
-                    segLeft = n;
-                }
-                segLeft--;
+        // Each run starts where the previous one ended: one division a run.
+        auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
+        float qs = sp.q, ss = sp.ss, tt = sp.tt;
+        float w = 1.0f / qs, u = ss * w, v = tt * w;
+        int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
+        // Runs of 8 pixels; longer where 1/z hardly changes along the row (the
+        // linear steps then stay within a small fraction of a texel).
+        const float qEnd = qs + s.qdx * (float)(xr - xl), qLow = std::min(qs, qEnd);
+        const float qStep = std::fabs(s.qdx);
+        const int runShift = qStep * 32.0f <= kAffineSlack * qLow ? 5 : qStep * 16.0f <= kAffineSlack * qLow ? 4 : 3;
+        const int runLen = 1 << runShift;
+        for (int64_t x = xl; x <= xr;) {
+            const int n = (int)std::min<int64_t>(runLen, xr - x + 1);
+            const float qe = qs + s.qdx * (float)n, sse = ss + s.sdx * (float)n, tte = tt + s.tdx * (float)n;
+            const float we = 1.0f / qe, ue = sse * we, ve = tte * we;
+            const int64_t u1 = fixed(ue * Wfx), v1 = fixed(ve * Hfx);
+            const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
+            // Whole runs divide by a shift.
+            const int32_t dU = (int32_t)(n == runLen ? (u1 - u0) >> runShift : (u1 - u0) / n);
+            const int32_t dV = (int32_t)(n == runLen ? (v1 - v0) >> runShift : (v1 - v0) / n);
+            float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
+            float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
+            float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
+            // Level of detail 0.5 * log2(r2), from the float's bits: exponent
+            // plus mantissa taken linearly, in units of 2^-23, halved.
+            uint32_t bits;
+            memcpy(&bits, &r2, 4);
+            const uint32_t lod = bits > 0x3F800000u ? (bits - 0x3F800000u) >> 1 : 0;
+            int level = (int)std::min<uint32_t>(lod >> 23, 31);
+            int frac = (int)((lod >> 16) & 127);
+            // Only the middle of each level's range blends two levels (with a
+            // steeper ramp); near a whole level one bilinear sample is enough.
+            if (frac < kTriLow) {
+                frac = 0;
+            } else if (frac > kTriHigh) {
+                level++;
+                frac = 0;
+            } else {
+                frac = (frac - kTriLow) * 128 / (kTriHigh - kTriLow + 1);
             }
-            if constexpr (kZT) {
-                if (!(q > zb[x])) goto next;
+            if (level >= maxLevel) {
+                level = maxLevel;
+                frac = 0;
             }
-            {
-                if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
-                __m128i px;
-                if constexpr (kT) {
-                    __m128i texel = bilinearFx(tex->lv[level], U, V, level);
-                    if constexpr (kD) {
-                        // Alpha test on the filtered coverage of the selected level.
-                        if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
-                    }
-                    if (frac) {
-                        __m128i other = bilinearFx(tex->lv[level + 1], U, V, level + 1);
-                        texel = _mm_add_epi16(
-                            texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
-                    }
-                    px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
-                } else {
-                    px = c16;
-                }
-                if constexpr (kB) {
-                    __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
-                    __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
-                    __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
-                    px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
-                }
-                dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
-                if constexpr (kZW) zb[x] = q;
+            const Lvl A = prepareLevel(*tex, level);
+            // Coordinates of level A and the next, moved to texel centres.
+            const int sh = level;
+            const __m128i uv = _mm_set_epi32((int)((V >> (sh + 1)) - 32768u), (int)((U >> (sh + 1)) - 32768u),
+                                             (int)((V >> sh) - 32768u), (int)((U >> sh) - 32768u));
+            const __m128i duv = _mm_set_epi32(dV >> (sh + 1), dU >> (sh + 1), dV >> sh, dU >> sh);
+            if (frac) {
+                const Lvl B = prepareLevel(*tex, level + 1);
+                drawRun<F, true>(s, sp, dst, zb, x, n, A, B, frac, uv, duv, flatColour, cdx);
+            } else {
+                drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, uv, duv, flatColour, cdx);
             }
-        next: __attribute__((unused));
-            q += s.qdx;
-            col = _mm_add_ps(col, cdx);
-            if constexpr (kT) {
-                ss += s.sdx;
-                tt += s.tdx;
-                U += (uint32_t)dU;
-                V += (uint32_t)dV;
-            }
+            x += n;
+            qs = qe;
+            ss = sse;
+            tt = tte;
+            w = we;
+            u = ue;
+            v = ve;
+            u0 = u1;
+            v0 = v1;
         }
     }
 }
