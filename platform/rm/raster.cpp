@@ -105,24 +105,6 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
         lh = std::max(1, lh / 2);
     }
     chain.levels = levels;
-    chain.quads.resize(total * 4);
-    offset = 0;
-    for (int l = 0; l < levels; l++) {
-        MipLevel& L = chain.lv[l];
-        uint32_t* q = chain.quads.data() + offset * 4;
-        L.quad = q;
-        for (int y = 0; y < L.h; y++)
-            for (int x = 0; x < L.w; x++, q += 4) {
-                const uint32_t* r0 = L.px + y * L.w;
-                const uint32_t* r1 = L.px + ((y + 1) & (L.h - 1)) * L.w;
-                const int x1 = (x + 1) & (L.w - 1);
-                q[0] = r0[x];
-                q[1] = r0[x1];
-                q[2] = r1[x];
-                q[3] = r1[x1];
-            }
-        offset += (size_t)L.w * L.h;
-    }
 }
 
 namespace {
@@ -151,27 +133,30 @@ constexpr int kTriLow = 32, kTriHigh = 95;
 // One mip level prepared for a run of pixels: its texels, wrap masks, the
 // row shift and the level's scale against level 0.
 struct Lvl {
-    const uint32_t* quad;
+    const uint32_t* px;
     uint32_t wm, hm;
     int wsh, shift;
 };
 
 inline Lvl prepareLevel(const MipChain& chain, int level) {
     const MipLevel& L = chain.lv[level];
-    return {L.quad, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
+    return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
 }
 
-// The four bilinear taps of a level at 16.16 texel coordinates whose whole
-// parts are the 16-bit words iu and iv of uv.
-template <int iu, int iv>
-inline __m128i taps(const Lvl& L, __m128i uv) {
-    const uint32_t xa = (uint32_t)_mm_extract_epi16(uv, iu) & L.wm, ya = (uint32_t)_mm_extract_epi16(uv, iv) & L.hm;
-    return _mm_loadu_si128((const __m128i*)(L.quad + ((size_t)((ya << L.wsh) + xa) << 2)));
-}
-
-// Lerp of 16-bit lanes by 7-bit weights.
-inline __m128i lerp7(__m128i a, __m128i b, __m128i w) {
-    return _mm_add_epi16(a, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(b, a), w), 7));
+// Bilinear sample at 16.16 coordinates of level 0, with 7-bit weights; the
+// result is b, g, r, a in the four low 16-bit lanes.
+inline __m128i bilinearFx(const Lvl& L, uint32_t U, uint32_t V) {
+    const uint32_t u = (U >> L.shift) - 32768u, v = (V >> L.shift) - 32768u;  // texel centres
+    const uint32_t xa = (u >> 16) & L.wm, xb = (xa + 1) & L.wm;
+    const uint32_t ya = (v >> 16) & L.hm, yb = (ya + 1) & L.hm;
+    const uint32_t* r0 = L.px + (ya << L.wsh);
+    const uint32_t* r1 = L.px + (yb << L.wsh);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
+    __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
+    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)((v >> 9) & 127))), 7));
+    __m128i right = _mm_srli_si128(vert, 8);
+    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
 }
 
 // Per-row state stepped pixel by pixel.
@@ -185,7 +170,7 @@ struct Span {
 // level A, blended towards level B by frac / 128 when kTri.
 template <unsigned F, bool kTri>
 inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t x, int n, const Lvl& A, const Lvl& B,
-                    int frac, __m128i uv, __m128i duv, bool flatColour, __m128 cdx) {
+                    int frac, uint32_t U, uint32_t V, int32_t dU, int32_t dV, bool flatColour, __m128 cdx) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m128i zero = _mm_setzero_si128();
     const __m128i fracW = _mm_set1_epi16((short)frac);
@@ -200,30 +185,14 @@ inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t 
             if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
             __m128i px;
             if constexpr (kT) {
-                // uv holds u, v of level A and u, v of level B (16.16, texel
-                // centres); bits 9..15 of each are the filter weights.
-                const __m128i wts = _mm_srli_epi16(uv, 9);
-                const __m128i tA = taps<1, 3>(A, uv);
-                const __m128i vA = lerp7(_mm_unpacklo_epi8(tA, zero), _mm_unpackhi_epi8(tA, zero),
-                                         _mm_shuffle_epi32(_mm_shufflelo_epi16(wts, 0xAA), 0));
-                __m128i texel;
-                if constexpr (!kTri) {
-                    texel = lerp7(vA, _mm_srli_si128(vA, 8), _mm_shufflelo_epi16(wts, 0x00));
-                    if constexpr (kD) {
-                        // Alpha test on the filtered coverage of the selected level.
-                        if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
-                    }
-                } else {
-                    const __m128i tB = taps<5, 7>(B, uv);
-                    const __m128i vB = lerp7(_mm_unpacklo_epi8(tB, zero), _mm_unpackhi_epi8(tB, zero),
-                                             _mm_shuffle_epi32(_mm_shufflehi_epi16(wts, 0xAA), 0xEE));
-                    // Both levels' horizontal steps at once: A in the low half, B in the high.
-                    const __m128i h = lerp7(_mm_unpacklo_epi64(vA, vB), _mm_unpackhi_epi64(vA, vB),
-                                            _mm_shufflehi_epi16(_mm_shufflelo_epi16(wts, 0x00), 0x00));
-                    if constexpr (kD) {
-                        if (_mm_extract_epi16(h, 3) < kCoverageHalf) goto next;
-                    }
-                    texel = lerp7(h, _mm_srli_si128(h, 8), fracW);
+                __m128i texel = bilinearFx(A, U, V);
+                if constexpr (kD) {
+                    // Alpha test on the filtered coverage of the selected level.
+                    if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
+                }
+                if constexpr (kTri) {
+                    __m128i other = bilinearFx(B, U, V);
+                    texel = _mm_add_epi16(texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), fracW), 7));
                 }
                 px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
             } else {
@@ -241,7 +210,10 @@ inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t 
     next: __attribute__((unused));
         q += s.qdx;
         if (!flatColour) col = _mm_add_ps(col, cdx);
-        if constexpr (kT) uv = _mm_add_epi32(uv, duv);
+        if constexpr (kT) {
+            U += (uint32_t)dU;
+            V += (uint32_t)dV;
+        }
     }
     sp.q = q;
     sp.col = col;
@@ -305,7 +277,7 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         float* zb = t.depth + (size_t)y * t.dpitch;
         if constexpr (!kT) {
             const Lvl none{};
-            drawRun<F, false>(s, sp, dst, zb, xl, (int)(xr - xl + 1), none, none, 0, zero, zero, flatColour, cdx);
+            drawRun<F, false>(s, sp, dst, zb, xl, (int)(xr - xl + 1), none, none, 0, 0, 0, 0, 0, flatColour, cdx);
             continue;
         }
         // Textures: exact coordinates every 8 pixels (one division), stepped
@@ -357,16 +329,11 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
                 frac = 0;
             }
             const Lvl A = prepareLevel(*tex, level);
-            // Coordinates of level A and the next, moved to texel centres.
-            const int sh = level;
-            const __m128i uv = _mm_set_epi32((int)((V >> (sh + 1)) - 32768u), (int)((U >> (sh + 1)) - 32768u),
-                                             (int)((V >> sh) - 32768u), (int)((U >> sh) - 32768u));
-            const __m128i duv = _mm_set_epi32(dV >> (sh + 1), dU >> (sh + 1), dV >> sh, dU >> sh);
             if (frac) {
                 const Lvl B = prepareLevel(*tex, level + 1);
-                drawRun<F, true>(s, sp, dst, zb, x, n, A, B, frac, uv, duv, flatColour, cdx);
+                drawRun<F, true>(s, sp, dst, zb, x, n, A, B, frac, U, V, dU, dV, flatColour, cdx);
             } else {
-                drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, uv, duv, flatColour, cdx);
+                drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, U, V, dU, dV, flatColour, cdx);
             }
             x += n;
             qs = qe;

@@ -25,10 +25,6 @@ struct MipLevel {
     // 0xAARRGGBB. AA is the coverage mask: 255 for a texel of the picture, 0
     // for a key-coloured one; smaller levels hold the average coverage.
     const uint32_t* px = nullptr;
-    // For the filter: per texel its 2 x 2 block (x, y), (x + 1, y), (x, y + 1),
-    // (x + 1, y + 1), repeating at the borders, so one 16-byte load holds all
-    // four bilinear taps.
-    const uint32_t* quad = nullptr;
 };
 
 // A power-of-two mip chain; level 0 is the full picture.
@@ -36,7 +32,6 @@ struct MipChain {
     int levels = 0;
     MipLevel lv[14];
     std::vector<uint32_t> store;
-    std::vector<uint32_t> quads;
 };
 
 // Builds the chain from 0xAARRGGBB pixels (w x h, any size: resampled to the
