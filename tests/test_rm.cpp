@@ -186,19 +186,7 @@ struct Stage {
 
 // --- What is drawn and where ----------------------------------------------------
 
-TEST(RetainedModePixels, QuadInFrontOfTheCameraCoversItsProjection) {
-    Stage s;
-    s.show(s.quad(0xFFFFFFFF), s.root, 0, 0, 10);
-    s.render();
-    // Half-size 3.5 at depth 10 with 640 pixels per unit at depth 1: 224 pixels.
-    for (auto [x, y] : {std::pair{320, 240}, {320 - 223, 240 - 223}, {320 + 223, 240 + 223}})
-        EXPECT_EQ(s.at(x, y), kWhite) << x << "," << y;
-    EXPECT_EQ(s.at(320 - 225, 240), s.background);
-    EXPECT_EQ(s.at(320 + 224, 240), s.background);
-    EXPECT_EQ(s.count(kWhite), 448 * 448);  // the fill rule gives each pixel once
-}
-
-TEST(RetainedModePixels, AmbientLightsAddUpClampAndModulateTheColour) {
+TEST(RetainedModePixels, LitQuadCoversItsProjectionAndLightsAddUpClampAndModulate) {
     Stage s(false);
     s.show(s.quad(0xFF80FF40), s.root, 0, 0, 10);
     s.render();
@@ -210,7 +198,13 @@ TEST(RetainedModePixels, AmbientLightsAddUpClampAndModulateTheColour) {
     expectRgb(s.at(320, 240), 0x40, 0x80, 0x20, 1);
     s.addLight(1.0f);  // clamped at full
     s.render();
-    EXPECT_EQ(s.at(320, 240), 0x0080FF40u);
+    const uint32_t full = 0x0080FF40;
+    // Half-size 3.5 at depth 10 with 640 pixels per unit at depth 1: 224 pixels.
+    for (auto [x, y] : {std::pair{320, 240}, {320 - 223, 240 - 223}, {320 + 223, 240 + 223}})
+        EXPECT_EQ(s.at(x, y), full) << x << "," << y;
+    EXPECT_EQ(s.at(320 - 225, 240), s.background);
+    EXPECT_EQ(s.at(320 + 224, 240), s.background);
+    EXPECT_EQ(s.count(full), 448 * 448);  // the fill rule gives each pixel once
 }
 
 TEST(RetainedModePixels, ClockwiseFacesDrawnCounterClockwiseCulled) {
