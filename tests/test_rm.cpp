@@ -54,16 +54,9 @@ struct Image {
                 uint8_t* p = &block[((size_t)y * w + x) * 3];
                 p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c;
             }
-        record.width = w;
-        record.height = h;
-        record.aspectx = record.aspecty = 1;
-        record.depth = 24;
-        record.rgb = 1;
-        record.bytes_per_line = w * 3;
-        record.buffer1 = block.data();
-        record.red_mask = 0xFF;
-        record.green_mask = 0xFF00;
-        record.blue_mask = 0xFF0000;
+        record.width = w, record.height = h, record.aspectx = record.aspecty = 1;
+        record.depth = 24, record.rgb = 1, record.bytes_per_line = w * 3, record.buffer1 = block.data();
+        record.red_mask = 0xFF, record.green_mask = 0xFF00, record.blue_mask = 0xFF0000;
     }
 };
 
@@ -102,9 +95,7 @@ struct Stage {
         } else {
             dd->SetCooperativeLevel(nullptr, DDSCL_EXCLUSIVE | DDSCL_FULLSCREEN);
             DDSURFACEDESC d{};
-            d.dwSize = 108;
-            d.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
-            d.dwBackBufferCount = 1;
+            d.dwSize = 108, d.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT, d.dwBackBufferCount = 1;
             d.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX | DDSCAPS_3DDEVICE;
             EXPECT_EQ(dd->CreateSurface(&d, &primary, nullptr), DD_OK);
             DDSCAPS caps{DDSCAPS_BACKBUFFER};
@@ -178,7 +169,6 @@ struct Stage {
     }
     uint32_t at(int x, int y) const { return pixels()[y * 640 + x]; }
     const uint32_t* pixels() const { return ddSurfacePixels(back, nullptr, nullptr, nullptr); }
-    std::vector<uint32_t> picture() const { return std::vector<uint32_t>(pixels(), pixels() + 640 * 480); }
     int count(uint32_t colour) const { return (int)std::count(pixels(), pixels() + 640 * 480, colour); }
 };
 
@@ -213,9 +203,7 @@ TEST(RetainedModePixels, ClockwiseFacesDrawnCounterClockwiseCulled) {
     const D3DVECTOR v[8] = {{-5, -1, 0}, {-5, 1, 0}, {-3, 1, 0}, {-3, -1, 0},
                             {3, -1, 0},  {3, 1, 0},  {5, 1, 0},  {5, -1, 0}};
     const DWORD faces[] = {4, 0, 1, 2, 3, 4, 4, 7, 6, 5, 0};
-    IDirect3DRMMeshBuilder* m = s.mesh(8, v, faces);
-    EXPECT_EQ(m->GetFaceCount(), 2);
-    s.show(m, s.root, 0, 0, 10);
+    s.show(s.mesh(8, v, faces), s.root, 0, 0, 10);
     // Seen from behind, the reversed face is the one facing the viewer; it
     // then shows on the left of the picture, and the other is culled.
     for (bool behind : {false, true}) {
@@ -257,12 +245,12 @@ TEST(RetainedModePixels, CameraChildStaysPutWhileTheCameraMovesAndTurns) {
     s.show(s.quad(0xFF00FF00), s.camera, 2, 1, 10);
     s.show(s.quad(0xFFFF0000), s.root, 0, 0, 30);
     s.render();
-    std::vector<uint32_t> first = s.picture();
+    std::vector<uint32_t> first(s.pixels(), s.pixels() + 640 * 480);
     ASSERT_GT(std::count(first.begin(), first.end(), 0x0000FF00u), 1000);
     s.camera->SetPosition(s.root, 7, -3, -40);
     s.camera->SetOrientation(s.root, 0.3f, 0.2f, 1, 0.1f, 1, 0);
     s.render();
-    std::vector<uint32_t> second = s.picture();
+    std::vector<uint32_t> second(s.pixels(), s.pixels() + 640 * 480);
     for (int i = 0; i < 640 * 480; i++)
         ASSERT_EQ(first[i] == 0x0000FF00u, second[i] == 0x0000FF00u) << "pixel " << i;
     EXPECT_NE(first, second);  // the world quad did move
@@ -279,9 +267,7 @@ TEST(RetainedModePixels, DecalSkipsBlackTexelsWithoutDarkFringes) {
     s.show(q, s.root, 0, 0, 10);
     s.render();
     EXPECT_GT(s.count(0), 20000);  // without decal, black shows
-    tex->SetDecalScale(1);
-    tex->SetDecalTransparency(TRUE);
-    tex->SetDecalTransparentColor(0);
+    tex->SetDecalScale(1), tex->SetDecalTransparency(TRUE), tex->SetDecalTransparentColor(0);
     s.render();
     int white = 0, other = 0;
     for (int i = 0; i < 640 * 480; i++) {
