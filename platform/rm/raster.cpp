@@ -6,7 +6,7 @@
 #include "platform/rm/raster.h"
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #else
 // Other processors run the same code on SIMD Everywhere's portable versions.
 #define SIMDE_ENABLE_NATIVE_ALIASES
@@ -114,24 +114,27 @@ struct Setup {
     int x0, x1;        // clip columns, x1 inclusive
     int64_t V[3], dV[3], S[3];
     double invS[3];
-    // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel centres folded in)
+    // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel
+    // centres folded in); s and t are in texels of level 0, divided by depth.
     float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;
     float c0[4], cdx[4], cdy[4];
+    const MipChain* tex;
+    int maxLevel;
 };
 
 // Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
 constexpr int kCoverageHalf = 128;
 
-// Runs longer than 8 pixels where 1/z changes by at most this share along them.
-constexpr float kAffineSlack = 0.004f;
-
 // Level fractions (of 128) below kTriLow use one level, above kTriHigh the next.
 // The blend ramps over the middle half: no visible step between levels, and
-// about half the runs need only one level.
+// about half the pixels need only one level.
 constexpr int kTriLow = 32, kTriHigh = 95;
 
-// One mip level prepared for a run of pixels: its texels, wrap masks, the
-// row shift and the level's scale against level 0.
+// Texel coordinates are kept within this range (far beyond any texture).
+constexpr float kTexelLimit = 1e9f;
+
+// One mip level prepared for sampling: its texels, wrap masks, the row shift
+// and the level's scale against level 0.
 struct Lvl {
     const uint32_t* px;
     uint32_t wm, hm;
@@ -141,6 +144,42 @@ struct Lvl {
 inline Lvl prepareLevel(const MipChain& chain, int level) {
     const MipLevel& L = chain.lv[level];
     return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
+}
+
+// A texel coordinate as 16.16 fixed point; the word wraps modulo 2^32, a
+// whole number of texture periods.
+inline uint32_t fixedTexel(float c) {
+    c = c < kTexelLimit ? c : kTexelLimit;
+    c = c > -kTexelLimit ? c : -kTexelLimit;
+    const float whole = std::floor(c);
+    return ((uint32_t)(int32_t)whole << 16) + (uint32_t)(int32_t)((c - whole) * 65536.0f);
+}
+
+// The mip level and the blend fraction (of 128) towards the next one, from the
+// texel footprint of a pixel at texel coordinates (uT, vT) and 1/q = w.
+inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B, int& frac) {
+    const float dudx = (s.sdx - uT * s.qdx) * w, dvdx = (s.tdx - vT * s.qdx) * w;
+    const float dudy = (s.sdy - uT * s.qdy) * w, dvdy = (s.tdy - vT * s.qdy) * w;
+    const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
+    const float r2 = rx > ry ? rx : ry;
+    // Level of detail 0.5 * log2(r2), from the float's bits: exponent plus
+    // mantissa taken linearly, in units of 2^-23, halved.
+    uint32_t bits;
+    memcpy(&bits, &r2, 4);
+    const uint32_t lod = bits > 0x3F800000u && bits < 0x7F800000u ? (bits - 0x3F800000u) >> 1 : 0;
+    int level = (int)(lod >> 23);
+    int f = (int)((lod >> 16) & 127);
+    // Only the middle of each level's range blends two levels (with a steeper
+    // ramp); near a whole level one bilinear sample is enough.
+    level += f > kTriHigh;
+    f = f < kTriLow || f > kTriHigh ? 0 : (f - kTriLow) * 2;
+    if (level >= s.maxLevel) {
+        level = s.maxLevel;
+        f = 0;
+    }
+    A = prepareLevel(*s.tex, level);
+    B = f ? prepareLevel(*s.tex, level + 1) : A;
+    frac = f;
 }
 
 // Bilinear sample at 16.16 coordinates of level 0, with 7-bit weights; the
@@ -159,76 +198,237 @@ inline __m128i bilinearFx(const Lvl& L, uint32_t U, uint32_t V) {
     return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
 }
 
-// Per-row state stepped pixel by pixel.
+// One span: pixels [x, x + n) of a row. Pixel j has depth q + j * qdx and
+// texture coordinates (s + j * sdx, t + j * tdx) / depth, found exactly per
+// pixel, and colour col + j * cdx. The texture level is chosen once per group
+// of eight pixels, at its first. Both pixel loops below compute exactly these
+// values, so they draw the same picture bit for bit.
 struct Span {
-    float q, ss, tt;
-    __m128 col;
-    __m128i c16;
+    uint32_t* dst;
+    float* zb;
+    int64_t x;
+    int n;
+    float q, s, t;
+    float col[4];
+    bool flat;  // col holds for the whole span
 };
 
-// Draws pixels [x, x + n) of one row; the texture (if any) is sampled from
-// level A, blended towards level B by frac / 128 when kTri.
-template <unsigned F, bool kTri>
-inline void drawRun(const Setup& s, Span& sp, uint32_t* dst, float* zb, int64_t x, int n, const Lvl& A, const Lvl& B,
-                    int frac, uint32_t U, uint32_t V, int32_t dU, int32_t dV, bool flatColour, __m128 cdx) {
+// Pixel by pixel, with SSE2 for filtering, modulation and blending.
+template <unsigned F>
+void drawSpanPixels(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m128i zero = _mm_setzero_si128();
-    const __m128i fracW = _mm_set1_epi16((short)frac);
-    float q = sp.q;
-    __m128 col = sp.col;
-    __m128i c16 = sp.c16;
-    for (int64_t e = x + n; x < e; x++) {
-        if constexpr (kZT) {
-            if (!(q > zb[x])) goto next;
-        }
-        {
-            if (!flatColour) c16 = _mm_packs_epi32(_mm_cvtps_epi32(col), zero);
-            __m128i px;
-            if constexpr (kT) {
-                __m128i texel = bilinearFx(A, U, V);
-                if constexpr (kD) {
-                    // Alpha test on the filtered coverage of the selected level.
-                    if (_mm_extract_epi16(texel, 3) < kCoverageHalf) goto next;
-                }
-                if constexpr (kTri) {
-                    __m128i other = bilinearFx(B, U, V);
-                    texel = _mm_add_epi16(texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), fracW), 7));
-                }
-                px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
-            } else {
-                px = c16;
-            }
-            if constexpr (kB) {
-                __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
-                __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
-                __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)dst[x]), zero);
-                px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
-            }
-            dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
-            if constexpr (kZW) zb[x] = q;
-        }
-    next: __attribute__((unused));
-        q += s.qdx;
-        if (!flatColour) col = _mm_add_ps(col, cdx);
+    const __m128 col0 = _mm_loadu_ps(r.col), cdx = _mm_loadu_ps(st.cdx);
+    __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col0), zero);
+    Lvl A{}, B{};
+    int frac = 0;
+    for (int j = 0; j < r.n; j++) {
+        const float fj = (float)j;
+        const float q = r.q + fj * st.qdx;
         if constexpr (kT) {
-            U += (uint32_t)dU;
-            V += (uint32_t)dV;
+            if ((j & 7) == 0) {
+                const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
+                selectLevel(st, s * w, t * w, w, A, B, frac);
+            }
+        }
+        const int64_t x = r.x + j;
+        if constexpr (kZT) {
+            if (!(q > r.zb[x])) continue;
+        }
+        if (!r.flat) c16 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_add_ps(col0, _mm_mul_ps(_mm_set1_ps(fj), cdx))), zero);
+        __m128i px;
+        if constexpr (kT) {
+            const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
+            const uint32_t U = fixedTexel(s * w), V = fixedTexel(t * w);
+            __m128i texel = bilinearFx(A, U, V);
+            if constexpr (kD) {
+                // Alpha test on the filtered coverage of the selected level.
+                if (_mm_extract_epi16(texel, 3) < kCoverageHalf) continue;
+            }
+            if (frac) {
+                __m128i other = bilinearFx(B, U, V);
+                texel = _mm_add_epi16(texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
+            }
+            px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
+        } else {
+            px = c16;
+        }
+        if constexpr (kB) {
+            __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
+            __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
+            __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)r.dst[x]), zero);
+            px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
+        }
+        r.dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
+        if constexpr (kZW) r.zb[x] = q;
+    }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define VELKOR_WIDE 1
+#define WIDE __attribute__((target("avx2")))
+
+// Bilinear samples for eight pixels at once, as bilinearFx does for one:
+// channels in 16-bit lanes, `lo` holding pixels 0, 1, 4, 5 and `hi` pixels
+// 2, 3, 6, 7 (the order of the byte unpacks).
+struct Wide16 {
+    __m256i lo, hi;
+};
+
+WIDE inline __m256i spreadWeights(__m256i w, bool high) {
+    // A 7-bit weight per pixel, repeated over that pixel's four channels.
+    const __m256i both = _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
+    return high ? _mm256_unpackhi_epi32(both, both) : _mm256_unpacklo_epi32(both, both);
+}
+
+WIDE inline __m256i lerp16(__m256i a, __m256i b, __m256i w) {
+    return _mm256_add_epi16(a, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(b, a), w), 7));
+}
+
+WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
+    const __m128i shift = _mm_cvtsi32_si128(L.shift), rowShift = _mm_cvtsi32_si128(L.wsh);
+    const __m256i half = _mm256_set1_epi32(32768), one = _mm256_set1_epi32(1), w7 = _mm256_set1_epi32(127);
+    const __m256i wm = _mm256_set1_epi32((int)L.wm), hm = _mm256_set1_epi32((int)L.hm);
+    const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), half);
+    const __m256i v = _mm256_sub_epi32(_mm256_srl_epi32(V, shift), half);
+    const __m256i xa = _mm256_and_si256(_mm256_srli_epi32(u, 16), wm);
+    const __m256i xb = _mm256_and_si256(_mm256_add_epi32(xa, one), wm);
+    const __m256i ya = _mm256_and_si256(_mm256_srli_epi32(v, 16), hm);
+    const __m256i yb = _mm256_and_si256(_mm256_add_epi32(ya, one), hm);
+    const __m256i ra = _mm256_sll_epi32(ya, rowShift), rb = _mm256_sll_epi32(yb, rowShift);
+    const int* base = (const int*)L.px;
+    const __m256i t00 = _mm256_i32gather_epi32(base, _mm256_or_si256(ra, xa), 4);
+    const __m256i t01 = _mm256_i32gather_epi32(base, _mm256_or_si256(ra, xb), 4);
+    const __m256i t10 = _mm256_i32gather_epi32(base, _mm256_or_si256(rb, xa), 4);
+    const __m256i t11 = _mm256_i32gather_epi32(base, _mm256_or_si256(rb, xb), 4);
+    const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 9), w7);
+    const __m256i fv = _mm256_and_si256(_mm256_srli_epi32(v, 9), w7);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i wv = spreadWeights(fv, false), wu = spreadWeights(fu, false);
+    out.lo = lerp16(lerp16(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t10, zero), wv),
+                    lerp16(_mm256_unpacklo_epi8(t01, zero), _mm256_unpacklo_epi8(t11, zero), wv), wu);
+    wv = spreadWeights(fv, true);
+    wu = spreadWeights(fu, true);
+    out.hi = lerp16(lerp16(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t10, zero), wv),
+                    lerp16(_mm256_unpackhi_epi8(t01, zero), _mm256_unpackhi_epi8(t11, zero), wv), wu);
+}
+
+// fixedTexel for eight coordinates.
+WIDE inline __m256i fixedTexel8(__m256 c) {
+    c = _mm256_min_ps(c, _mm256_set1_ps(kTexelLimit));
+    c = _mm256_max_ps(c, _mm256_set1_ps(-kTexelLimit));
+    const __m256 whole = _mm256_floor_ps(c);
+    return _mm256_add_epi32(_mm256_slli_epi32(_mm256_cvttps_epi32(whole), 16),
+                            _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(c, whole), _mm256_set1_ps(65536.0f))));
+}
+
+// Eight pixels at a time with AVX2: depth test, texture coordinates, gathered
+// texels, filtering, modulation, blending and the merge of the pixels that
+// pass, per lane.
+template <unsigned F>
+WIDE void drawSpanWide(const Setup& st, const Span& r) {
+    constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
+    const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i zero = _mm256_setzero_si256();
+    // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
+    const __m128i c4 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_loadu_ps(r.col)), _mm_setzero_si128());
+    const __m256i c16 = _mm256_broadcastq_epi64(c4);
+    const __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF);
+    const __m256i invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), alpha);
+    const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
+    const __m256 q0 = _mm256_set1_ps(r.q), qdx = _mm256_set1_ps(st.qdx);
+    const __m256 s0 = _mm256_set1_ps(r.s), sdx = _mm256_set1_ps(st.sdx);
+    const __m256 t0 = _mm256_set1_ps(r.t), tdx = _mm256_set1_ps(st.tdx);
+    for (int g = 0; g < r.n; g += 8) {
+        const int count = std::min(8, r.n - g);
+        const bool full = count == 8;
+        const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), ilane);
+        uint32_t* dst = r.dst + r.x + g;
+        float* zb = r.zb + r.x + g;
+        const __m256 jf = _mm256_add_ps(_mm256_set1_ps((float)g), lane);
+        const __m256 q = _mm256_add_ps(q0, _mm256_mul_ps(jf, qdx));
+        __m256i pass = valid;
+        __m256 z = _mm256_setzero_ps();
+        if constexpr (kZT || kZW) z = full ? _mm256_loadu_ps(zb) : _mm256_maskload_ps(zb, valid);
+        if constexpr (kZT) {
+            pass = _mm256_and_si256(pass, _mm256_castps_si256(_mm256_cmp_ps(q, z, _CMP_GT_OQ)));
+            if (_mm256_testz_si256(pass, pass)) continue;
+        }
+        const __m256i old = full ? _mm256_loadu_si256((const __m256i*)dst) : _mm256_maskload_epi32((const int*)dst, valid);
+        Wide16 px;
+        if constexpr (kT) {
+            const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q);
+            const __m256 uT = _mm256_mul_ps(_mm256_add_ps(s0, _mm256_mul_ps(jf, sdx)), w);
+            const __m256 vT = _mm256_mul_ps(_mm256_add_ps(t0, _mm256_mul_ps(jf, tdx)), w);
+            Lvl A, B;
+            int frac;
+            selectLevel(st, _mm256_cvtss_f32(uT), _mm256_cvtss_f32(vT), _mm256_cvtss_f32(w), A, B, frac);
+            const __m256i U = fixedTexel8(uT), V = fixedTexel8(vT);
+            Wide16 texel;
+            bilinear8(texel, A, U, V);
+            if constexpr (kD) {
+                // Coverage of at least half: the top bit of the packed alpha.
+                const __m256i packed = _mm256_packus_epi16(texel.lo, texel.hi);
+                pass = _mm256_and_si256(pass, _mm256_srai_epi32(packed, 31));
+                if (_mm256_testz_si256(pass, pass)) continue;
+            }
+            if (frac) {
+                const __m256i fracW = _mm256_set1_epi16((short)frac);
+                Wide16 other;
+                bilinear8(other, B, U, V);
+                texel.lo = lerp16(texel.lo, other.lo, fracW);
+                texel.hi = lerp16(texel.hi, other.hi, fracW);
+            }
+            px.lo = _mm256_srli_epi16(_mm256_mullo_epi16(texel.lo, c16), 8);
+            px.hi = _mm256_srli_epi16(_mm256_mullo_epi16(texel.hi, c16), 8);
+        } else {
+            px.lo = px.hi = c16;
+        }
+        if constexpr (kB) {
+            const __m256i dlo = _mm256_unpacklo_epi8(old, zero), dhi = _mm256_unpackhi_epi8(old, zero);
+            px.lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.lo, alpha), _mm256_mullo_epi16(dlo, invAlpha)), 8);
+            px.hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.hi, alpha), _mm256_mullo_epi16(dhi, invAlpha)), 8);
+        }
+        const __m256i out = _mm256_and_si256(_mm256_packus_epi16(px.lo, px.hi), rgbMask);
+        const __m256i merged = _mm256_blendv_epi8(old, out, pass);
+        if (full)
+            _mm256_storeu_si256((__m256i*)dst, merged);
+        else
+            _mm256_maskstore_epi32((int*)dst, valid, merged);
+        if constexpr (kZW) {
+            const __m256 zOut = _mm256_blendv_ps(z, q, _mm256_castsi256_ps(pass));
+            if (full)
+                _mm256_storeu_ps(zb, zOut);
+            else
+                _mm256_maskstore_ps(zb, valid, zOut);
         }
     }
-    sp.q = q;
-    sp.col = col;
-    sp.c16 = c16;
+}
+
+bool wideAvailable() {
+    static const bool available = __builtin_cpu_supports("avx2");
+    return available;
+}
+#else
+#define VELKOR_WIDE 0
+bool wideAvailable() { return false; }
+#endif
+
+bool g_wide = wideAvailable();  // the eight-pixel loop, where the processor has it
+
+template <unsigned F>
+inline void drawSpan(const Setup& st, const Span& r) {
+#if VELKOR_WIDE
+    if (r.flat && g_wide) return drawSpanWide<F>(st, r);
+#endif
+    drawSpanPixels<F>(st, r);
 }
 
 template <unsigned F>
-void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
-    constexpr bool kT = F & kTex;
+void drawRows(const RTarget& t, const Setup& s) {
     int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
-    const float W0 = kT ? (float)tex->lv[0].w : 0.0f, H0 = kT ? (float)tex->lv[0].h : 0.0f;
-    const int maxLevel = kT ? tex->levels - 1 : 0;
-    const __m128 cdx = _mm_loadu_ps(s.cdx);
     const bool flatColour = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
-    const __m128i zero = _mm_setzero_si128();
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl = s.x0, xr = s.x1;
         bool empty = false;
@@ -266,89 +466,21 @@ void drawRows(const RTarget& t, const Setup& s, const MipChain* tex) {
         if (empty || xl > xr) continue;
 
         const float fx = (float)xl, fy = (float)y;
-        Span sp;
-        sp.q = s.q0 + s.qdx * fx + s.qdy * fy;
-        sp.ss = s.s0 + s.sdx * fx + s.sdy * fy;
-        sp.tt = s.t0 + s.tdx * fx + s.tdy * fy;
-        sp.col = _mm_set_ps(s.c0[3] + s.cdx[3] * fx + s.cdy[3] * fy, s.c0[2] + s.cdx[2] * fx + s.cdy[2] * fy,
-                            s.c0[1] + s.cdx[1] * fx + s.cdy[1] * fy, s.c0[0] + s.cdx[0] * fx + s.cdy[0] * fy);
-        sp.c16 = _mm_packs_epi32(_mm_cvtps_epi32(sp.col), zero);  // b g r a, 0..256
-        uint32_t* dst = t.color + (size_t)y * t.pitch;
-        float* zb = t.depth + (size_t)y * t.dpitch;
-        if constexpr (!kT) {
-            const Lvl none{};
-            drawRun<F, false>(s, sp, dst, zb, xl, (int)(xr - xl + 1), none, none, 0, 0, 0, 0, 0, flatColour, cdx);
-            continue;
-        }
-        // Textures: exact coordinates every 8 pixels (one division), stepped
-        // linearly in 16.16 texels of level 0 in between. The words wrap
-        // modulo 2^32, a whole number of texture periods.
-        const float Wfx = W0 * 65536.0f, Hfx = H0 * 65536.0f;
-        // Each run starts where the previous one ended: one division a run.
-        auto fixed = [](float f) { return (int64_t)std::clamp(f, -1e15f, 1e15f); };
-        float qs = sp.q, ss = sp.ss, tt = sp.tt;
-        float w = 1.0f / qs, u = ss * w, v = tt * w;
-        int64_t u0 = fixed(u * Wfx), v0 = fixed(v * Hfx);
-        // Runs of 8 pixels; longer where 1/z hardly changes along the row (the
-        // linear steps then stay within a small fraction of a texel).
-        const float qEnd = qs + s.qdx * (float)(xr - xl), qLow = std::min(qs, qEnd);
-        const float qStep = std::fabs(s.qdx);
-        const int runShift = qStep * 32.0f <= kAffineSlack * qLow ? 5 : qStep * 16.0f <= kAffineSlack * qLow ? 4 : 3;
-        const int runLen = 1 << runShift;
-        for (int64_t x = xl; x <= xr;) {
-            const int n = (int)std::min<int64_t>(runLen, xr - x + 1);
-            const float qe = qs + s.qdx * (float)n, sse = ss + s.sdx * (float)n, tte = tt + s.tdx * (float)n;
-            const float we = 1.0f / qe, ue = sse * we, ve = tte * we;
-            const int64_t u1 = fixed(ue * Wfx), v1 = fixed(ve * Hfx);
-            const uint32_t U = (uint32_t)u0, V = (uint32_t)v0;
-            // Whole runs divide by a shift.
-            const int32_t dU = (int32_t)(n == runLen ? (u1 - u0) >> runShift : (u1 - u0) / n);
-            const int32_t dV = (int32_t)(n == runLen ? (v1 - v0) >> runShift : (v1 - v0) / n);
-            float dudx = (s.sdx - u * s.qdx) * w * W0, dvdx = (s.tdx - v * s.qdx) * w * H0;
-            float dudy = (s.sdy - u * s.qdy) * w * W0, dvdy = (s.tdy - v * s.qdy) * w * H0;
-            float r2 = std::max(dudx * dudx + dvdx * dvdx, dudy * dudy + dvdy * dvdy);
-            // Level of detail 0.5 * log2(r2), from the float's bits: exponent
-            // plus mantissa taken linearly, in units of 2^-23, halved.
-            uint32_t bits;
-            memcpy(&bits, &r2, 4);
-            const uint32_t lod = bits > 0x3F800000u ? (bits - 0x3F800000u) >> 1 : 0;
-            int level = (int)std::min<uint32_t>(lod >> 23, 31);
-            int frac = (int)((lod >> 16) & 127);
-            // Only the middle of each level's range blends two levels (with a
-            // steeper ramp); near a whole level one bilinear sample is enough.
-            if (frac < kTriLow) {
-                frac = 0;
-            } else if (frac > kTriHigh) {
-                level++;
-                frac = 0;
-            } else {
-                frac = (frac - kTriLow) * 128 / (kTriHigh - kTriLow + 1);
-            }
-            if (level >= maxLevel) {
-                level = maxLevel;
-                frac = 0;
-            }
-            const Lvl A = prepareLevel(*tex, level);
-            if (frac) {
-                const Lvl B = prepareLevel(*tex, level + 1);
-                drawRun<F, true>(s, sp, dst, zb, x, n, A, B, frac, U, V, dU, dV, flatColour, cdx);
-            } else {
-                drawRun<F, false>(s, sp, dst, zb, x, n, A, A, 0, U, V, dU, dV, flatColour, cdx);
-            }
-            x += n;
-            qs = qe;
-            ss = sse;
-            tt = tte;
-            w = we;
-            u = ue;
-            v = ve;
-            u0 = u1;
-            v0 = v1;
-        }
+        Span span;
+        span.dst = t.color + (size_t)y * t.pitch;
+        span.zb = t.depth + (size_t)y * t.dpitch;
+        span.x = xl;
+        span.n = (int)(xr - xl + 1);
+        span.q = s.q0 + s.qdx * fx + s.qdy * fy;
+        span.s = s.s0 + s.sdx * fx + s.sdy * fy;
+        span.t = s.t0 + s.tdx * fx + s.tdy * fy;
+        for (int k = 0; k < 4; k++) span.col[k] = s.c0[k] + s.cdx[k] * fx + s.cdy[k] * fy;
+        span.flat = flatColour;
+        drawSpan<F>(s, span);
     }
 }
 
-using RowFn = void (*)(const RTarget&, const Setup&, const MipChain*);
+using RowFn = void (*)(const RTarget&, const Setup&);
 
 template <unsigned... I>
 constexpr auto makeTable(std::integer_sequence<unsigned, I...>) {
@@ -409,11 +541,17 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
     if (flags & kTex) {
         // Textures repeat: move the coordinates by whole periods so the
         // smallest lies in [0, 1), keeping the sampling arithmetic small.
+        // Coordinates in texels of level 0.
         float du = std::floor(std::min({a.u, b.u, c.u})), dv = std::floor(std::min({a.v, b.v, c.v}));
-        plane((a.u - du) * a.q, (b.u - du) * b.q, (c.u - du) * c.q, s.s0, s.sdx, s.sdy);
-        plane((a.v - dv) * a.q, (b.v - dv) * b.q, (c.v - dv) * c.q, s.t0, s.tdx, s.tdy);
+        const float W0 = (float)tex->lv[0].w, H0 = (float)tex->lv[0].h;
+        plane((a.u - du) * W0 * a.q, (b.u - du) * W0 * b.q, (c.u - du) * W0 * c.q, s.s0, s.sdx, s.sdy);
+        plane((a.v - dv) * H0 * a.q, (b.v - dv) * H0 * b.q, (c.v - dv) * H0 * c.q, s.t0, s.tdx, s.tdy);
+        s.tex = tex;
+        s.maxLevel = tex->levels - 1;
     } else {
         s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
+        s.tex = nullptr;
+        s.maxLevel = 0;
     }
     for (int k = 0; k < 4; k++) plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
     if (!(flags & kTex))  // the colour itself is written: back to 0..255
@@ -422,7 +560,7 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
             s.cdx[k] *= 255.0f / 256.0f;
             s.cdy[k] *= 255.0f / 256.0f;
         }
-    table[flags & 31](t, s, tex);
+    table[flags & 31](t, s);
     return true;
 }
 
