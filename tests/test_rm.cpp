@@ -12,6 +12,7 @@
 
 #include "display/display.h"
 #include "platform/ddraw/ddraw.h"
+#include "platform/rm/raster.h"
 #include "platform/rm/rm.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
@@ -397,6 +398,47 @@ TEST(RetainedModePixels, PerspectiveTexturingKeepsLinesStraightAndDepthsRight) {
         float z = 640.0f / (y + 0.5f - 240.0f);
         EXPECT_NEAR(edge + 0.5f, 320 - 640 / z, 2.0f) << "row " << y;
     }
+}
+
+// The eight-pixel loop and the pixel-by-pixel one draw the same picture, bit
+// for bit: a receding floor (every mip level, blended between levels), a
+// turned translucent picture, a decal and a plain lit quad over each other.
+TEST(RetainedModePixels, EightPixelAndSinglePixelLoopsDrawTheSamePicture) {
+    if (!rm::rasterUseWide(true)) GTEST_SKIP() << "no eight-pixel loop on this processor";
+    Stage s;
+    Image pattern(64, 64, [](int x, int y) -> uint32_t {
+        return (uint32_t)((x * 37 + y * 11) & 255) << 16 | (uint32_t)((x ^ y) * 4 & 255) << 8 | (uint32_t)(y * 4);
+    });
+    Image spots(32, 32, [](int x, int y) -> uint32_t {
+        return ((x - 16) * (x - 16) + (y - 16) * (y - 16) < 120) ? 0xFFC040u : 0;
+    });
+    const D3DVECTOR floor[4] = {{-40, -3, 2}, {-40, -3, 300}, {40, -3, 300}, {40, -3, 2}};
+    IDirect3DRMMeshBuilder* f = s.mesh(4, floor, kQuadFace);
+    setUv(f, 0, 0, 9.5f, 37.25f);
+    f->SetTexture(s.texture(pattern, false));
+    f->SetPerspective(TRUE);
+    s.root->AddVisual(f);
+    IDirect3DRMMeshBuilder* glass = s.quad(0x9FFFFFFF);
+    setUv(glass, -0.3f, 0.2f, 1.7f, 2.1f);
+    glass->SetTexture(s.texture(pattern, false));
+    s.show(glass, s.root, -1.3f, 0.4f, 11)->SetOrientation(s.root, 0.5f, 0.2f, 1, 0.3f, 1, 0);
+    IDirect3DRMMeshBuilder* decal = s.quad(0xFFFFFFFF);
+    setUv(decal, 0, 0, 2, 2);
+    decal->SetTexture(s.texture(spots, true));
+    s.show(decal, s.root, 2.1f, -0.7f, 14)->SetOrientation(s.root, -0.4f, 0.1f, 1, 0, 1, 0.2f);
+    s.show(s.quad(0xFF3080C0), s.root, 4.0f, 2.5f, 30);
+    s.render();
+    const std::vector<uint32_t> wide(s.pixels(), s.pixels() + 640 * 480);
+    EXPECT_FALSE(rm::rasterUseWide(false));
+    s.render();
+    rm::rasterUseWide(true);
+    int differing = 0, drawn = 0;
+    for (int i = 0; i < 640 * 480; i++) {
+        differing += wide[i] != s.pixels()[i];
+        drawn += wide[i] != s.background;
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_GT(drawn, 150000);
 }
 
 TEST(RetainedModePixels, DegenerateAndNonFiniteGeometryIsSkipped) {

@@ -1,8 +1,8 @@
 // Triangle set-up once per triangle in exact integer edge functions (4 bits of
-// sub-pixel precision), spans found per row from the three edges, and
-// attributes stepped incrementally along each span. The pixel loop is a
-// template per combination of features, with SSE2 for filtering, modulation
-// and blending.
+// sub-pixel precision), spans found per row from the three edges, and the
+// pixels of each span drawn eight at a time with AVX2 where the processor has
+// it, one at a time with SSE2 otherwise. Texture coordinates are divided by
+// depth exactly at every pixel; the mip level is chosen once per span.
 #include "platform/rm/raster.h"
 
 #if defined(__SSE2__)
@@ -15,10 +15,10 @@
 
 #include <algorithm>
 #include <array>
-#include <utility>
+#include <atomic>
 #include <cmath>
 #include <cstring>
-#include <deque>
+#include <utility>
 
 namespace rm {
 
@@ -141,7 +141,7 @@ struct Lvl {
     int wsh, shift;
 };
 
-inline Lvl prepareLevel(const MipChain& chain, int level) {
+__attribute__((always_inline)) inline Lvl prepareLevel(const MipChain& chain, int level) {
     const MipLevel& L = chain.lv[level];
     return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
 }
@@ -157,7 +157,7 @@ inline uint32_t fixedTexel(float c) {
 
 // The mip level and the blend fraction (of 128) towards the next one, from the
 // texel footprint of a pixel at texel coordinates (uT, vT) and 1/q = w.
-inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B, int& frac) {
+__attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B, int& frac) {
     const float dudx = (s.sdx - uT * s.qdx) * w, dvdx = (s.tdx - vT * s.qdx) * w;
     const float dudy = (s.sdy - uT * s.qdy) * w, dvdy = (s.tdy - vT * s.qdy) * w;
     const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
@@ -200,8 +200,8 @@ inline __m128i bilinearFx(const Lvl& L, uint32_t U, uint32_t V) {
 
 // One span: pixels [x, x + n) of a row. Pixel j has depth q + j * qdx and
 // texture coordinates (s + j * sdx, t + j * tdx) / depth, found exactly per
-// pixel, and colour col + j * cdx. The texture level is chosen once per group
-// of eight pixels, at its first. Both pixel loops below compute exactly these
+// pixel, and colour col + j * cdx. The texture level is chosen once
+// for the whole span, at its middle. Both pixel loops below compute exactly these
 // values, so they draw the same picture bit for bit.
 struct Span {
     uint32_t* dst;
@@ -209,6 +209,7 @@ struct Span {
     int64_t x;
     int n;
     float q, s, t;
+    float uT, vT, w;  // texel coordinates and 1/q at the middle, for the level
     float col[4];
     bool flat;  // col holds for the whole span
 };
@@ -222,15 +223,10 @@ void drawSpanPixels(const Setup& st, const Span& r) {
     __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col0), zero);
     Lvl A{}, B{};
     int frac = 0;
+    if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
     for (int j = 0; j < r.n; j++) {
         const float fj = (float)j;
         const float q = r.q + fj * st.qdx;
-        if constexpr (kT) {
-            if ((j & 7) == 0) {
-                const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
-                selectLevel(st, s * w, t * w, w, A, B, frac);
-            }
-        }
         const int64_t x = r.x + j;
         if constexpr (kZT) {
             if (!(q > r.zb[x])) continue;
@@ -264,7 +260,7 @@ void drawSpanPixels(const Setup& st, const Span& r) {
     }
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
 #define VELKOR_WIDE 1
 #define WIDE __attribute__((target("avx2")))
 
@@ -340,6 +336,10 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
     const __m256 q0 = _mm256_set1_ps(r.q), qdx = _mm256_set1_ps(st.qdx);
     const __m256 s0 = _mm256_set1_ps(r.s), sdx = _mm256_set1_ps(st.sdx);
     const __m256 t0 = _mm256_set1_ps(r.t), tdx = _mm256_set1_ps(st.tdx);
+    Lvl A{}, B{};
+    int frac = 0;
+    if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
+    const __m256i fracW = _mm256_set1_epi16((short)frac);
     for (int g = 0; g < r.n; g += 8) {
         const int count = std::min(8, r.n - g);
         const bool full = count == 8;
@@ -361,9 +361,6 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
             const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q);
             const __m256 uT = _mm256_mul_ps(_mm256_add_ps(s0, _mm256_mul_ps(jf, sdx)), w);
             const __m256 vT = _mm256_mul_ps(_mm256_add_ps(t0, _mm256_mul_ps(jf, tdx)), w);
-            Lvl A, B;
-            int frac;
-            selectLevel(st, _mm256_cvtss_f32(uT), _mm256_cvtss_f32(vT), _mm256_cvtss_f32(w), A, B, frac);
             const __m256i U = fixedTexel8(uT), V = fixedTexel8(vT);
             Wide16 texel;
             bilinear8(texel, A, U, V);
@@ -374,7 +371,6 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
                 if (_mm256_testz_si256(pass, pass)) continue;
             }
             if (frac) {
-                const __m256i fracW = _mm256_set1_epi16((short)frac);
                 Wide16 other;
                 bilinear8(other, B, U, V);
                 texel.lo = lerp16(texel.lo, other.lo, fracW);
@@ -415,12 +411,13 @@ bool wideAvailable() {
 bool wideAvailable() { return false; }
 #endif
 
-bool g_wide = wideAvailable();  // the eight-pixel loop, where the processor has it
+// The eight-pixel loop is used where the processor has it.
+std::atomic<bool> g_wide{wideAvailable()};
 
 template <unsigned F>
 inline void drawSpan(const Setup& st, const Span& r) {
 #if VELKOR_WIDE
-    if (r.flat && g_wide) return drawSpanWide<F>(st, r);
+    if (r.flat && g_wide.load(std::memory_order_relaxed)) return drawSpanWide<F>(st, r);
 #endif
     drawSpanPixels<F>(st, r);
 }
@@ -475,6 +472,12 @@ void drawRows(const RTarget& t, const Setup& s) {
         span.s = s.s0 + s.sdx * fx + s.sdy * fy;
         span.t = s.t0 + s.tdx * fx + s.tdy * fy;
         for (int k = 0; k < 4; k++) span.col[k] = s.c0[k] + s.cdx[k] * fx + s.cdy[k] * fy;
+        if constexpr ((bool)(F & kTex)) {
+            const float mid = (float)(span.n >> 1);
+            span.w = 1.0f / (span.q + s.qdx * mid);
+            span.uT = (span.s + s.sdx * mid) * span.w;
+            span.vT = (span.t + s.tdx * mid) * span.w;
+        }
         span.flat = flatColour;
         drawSpan<F>(s, span);
     }
@@ -488,6 +491,11 @@ constexpr auto makeTable(std::integer_sequence<unsigned, I...>) {
 }
 
 }  // namespace
+
+bool rasterUseWide(bool on) {
+    g_wide = on && wideAvailable();
+    return g_wide;
+}
 
 bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                     unsigned flags) {

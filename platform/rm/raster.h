@@ -62,6 +62,11 @@ enum : unsigned {
 bool rasterTriangle(const RTarget& target, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                     unsigned flags);
 
+// Chooses between the eight-pixel loop (AVX2, where the processor has it) and
+// the pixel-by-pixel one, which draw the same pictures; returns whether the
+// eight-pixel loop is now in use.
+bool rasterUseWide(bool on);
+
 // Guard band in pixels beyond the clip rectangle that projected geometry may
 // reach; the caller clips against it.
 constexpr float kGuardBand = 1024.0f;
