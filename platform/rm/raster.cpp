@@ -70,39 +70,44 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
     chain = MipChain();
     if (!pixels || w <= 0 || h <= 0) return;
     int W = ceilPow2(w), H = ceilPow2(h);
-    std::vector<uint32_t> base((size_t)W * H);
+    std::vector<uint32_t> level((size_t)W * H);
     for (int y = 0; y < H; y++)
-        for (int x = 0; x < W; x++) base[(size_t)y * W + x] = pixels[(size_t)(y * h / H) * w + (x * w / W)];
-    if (dilateKeys) dilate(base, W, H);
+        for (int x = 0; x < W; x++) level[(size_t)y * W + x] = pixels[(size_t)(y * h / H) * w + (x * w / W)];
+    if (dilateKeys) dilate(level, W, H);
     size_t total = 0;
     int levels = 0;
     for (int lw = W, lh = H;; lw = std::max(1, lw / 2), lh = std::max(1, lh / 2)) {
-        total += (size_t)lw * lh;
+        total += (size_t)(lw + 1) * (lh + 1);
         levels++;
         if ((lw == 1 && lh == 1) || levels == 14) break;
     }
     chain.store.resize(total);
-    std::copy(base.begin(), base.end(), chain.store.begin());
     size_t offset = 0;
     int lw = W, lh = H;
+    std::vector<uint32_t> next;
     for (int l = 0; l < levels; l++) {
-        chain.lv[l].w = lw;
-        chain.lv[l].h = lh;
-        chain.lv[l].px = chain.store.data() + offset;
-        if (l > 0) {
-            const MipLevel& up = chain.lv[l - 1];
-            uint32_t* dst = chain.store.data() + offset;
-            for (int y = 0; y < lh; y++)
-                for (int x = 0; x < lw; x++) {
-                    int x0 = std::min(2 * x, up.w - 1), x1 = std::min(2 * x + 1, up.w - 1);
-                    int y0 = std::min(2 * y, up.h - 1), y1 = std::min(2 * y + 1, up.h - 1);
-                    dst[y * lw + x] = average4(up.px[y0 * up.w + x0], up.px[y0 * up.w + x1], up.px[y1 * up.w + x0],
-                                               up.px[y1 * up.w + x1]);
-                }
+        // Store the level with its repeated column and row.
+        uint32_t* dst = chain.store.data() + offset;
+        for (int y = 0; y <= lh; y++) {
+            const uint32_t* row = level.data() + (size_t)(y % lh) * lw;
+            std::copy(row, row + lw, dst + (size_t)y * (lw + 1));
+            dst[(size_t)y * (lw + 1) + lw] = row[0];
         }
-        offset += (size_t)lw * lh;
-        lw = std::max(1, lw / 2);
-        lh = std::max(1, lh / 2);
+        chain.lv[l] = {lw, lh, dst};
+        offset += (size_t)(lw + 1) * (lh + 1);
+        // The next level averages 2 x 2 texels.
+        const int nw = std::max(1, lw / 2), nh = std::max(1, lh / 2);
+        next.resize((size_t)nw * nh);
+        for (int y = 0; y < nh; y++)
+            for (int x = 0; x < nw; x++) {
+                int x0 = std::min(2 * x, lw - 1), x1 = std::min(2 * x + 1, lw - 1);
+                int y0 = std::min(2 * y, lh - 1), y1 = std::min(2 * y + 1, lh - 1);
+                next[(size_t)y * nw + x] = average4(level[(size_t)y0 * lw + x0], level[(size_t)y0 * lw + x1],
+                                                    level[(size_t)y1 * lw + x0], level[(size_t)y1 * lw + x1]);
+            }
+        level.swap(next);
+        lw = nw;
+        lh = nh;
     }
     chain.levels = levels;
 }
@@ -139,11 +144,12 @@ struct Lvl {
     const uint32_t* px;
     uint32_t wm, hm;
     int wsh, shift;
+    int stride;  // w + 1
 };
 
 __attribute__((always_inline)) inline Lvl prepareLevel(const MipChain& chain, int level) {
     const MipLevel& L = chain.lv[level];
-    return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level};
+    return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level, L.w + 1};
 }
 
 // A texel coordinate as 16.16 fixed point; the word wraps modulo 2^32, a
@@ -182,20 +188,28 @@ __attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT,
     frac = f;
 }
 
-// Bilinear sample at 16.16 coordinates of level 0, with 7-bit weights; the
-// result is b, g, r, a in the four low 16-bit lanes.
-inline __m128i bilinearFx(const Lvl& L, uint32_t U, uint32_t V) {
+// The rounded high half of a 16 x 16-bit product, as the processor's
+// rounding multiply gives it: (x * y + 2^14) >> 15.
+inline int mulhrs(int x, int y) { return (x * y + 16384) >> 15; }
+
+// Bilinear sample at 16.16 coordinates of level 0: 6 bits of weight across, 8
+// down. Channels b, g, r, a scaled by 64 (0..16320).
+struct Texel {
+    int c[4];
+};
+inline Texel bilinear(const Lvl& L, uint32_t U, uint32_t V) {
     const uint32_t u = (U >> L.shift) - 32768u, v = (V >> L.shift) - 32768u;  // texel centres
-    const uint32_t xa = (u >> 16) & L.wm, xb = (xa + 1) & L.wm;
-    const uint32_t ya = (v >> 16) & L.hm, yb = (ya + 1) & L.hm;
-    const uint32_t* r0 = L.px + (ya << L.wsh);
-    const uint32_t* r1 = L.px + (yb << L.wsh);
-    const __m128i zero = _mm_setzero_si128();
-    __m128i p0 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r0[xa]), _mm_cvtsi32_si128((int)r0[xb])), zero);
-    __m128i p1 = _mm_unpacklo_epi8(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)r1[xa]), _mm_cvtsi32_si128((int)r1[xb])), zero);
-    __m128i vert = _mm_add_epi16(p0, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(p1, p0), _mm_set1_epi16((short)((v >> 9) & 127))), 7));
-    __m128i right = _mm_srli_si128(vert, 8);
-    return _mm_add_epi16(vert, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(right, vert), _mm_set1_epi16((short)((u >> 9) & 127))), 7));
+    const uint32_t xa = (u >> 16) & L.wm, ya = (v >> 16) & L.hm;
+    const uint32_t* p = L.px + (ya << L.wsh) + ya + xa;
+    const int fu = (int)((u >> 10) & 63), fv = (int)((v >> 8) & 255) << 7;
+    Texel t;
+    for (int k = 0; k < 4; k++) {
+        const int sh = 8 * k;
+        const int top = (int)((p[0] >> sh) & 255) * (64 - fu) + (int)((p[1] >> sh) & 255) * fu;
+        const int bot = (int)((p[L.stride] >> sh) & 255) * (64 - fu) + (int)((p[L.stride + 1] >> sh) & 255) * fu;
+        t.c[k] = top + mulhrs(bot - top, fv);
+    }
+    return t;
 }
 
 // One span: pixels [x, x + n) of a row. Pixel j has depth q + j * qdx and
@@ -214,13 +228,18 @@ struct Span {
     bool flat;  // col holds for the whole span
 };
 
-// Pixel by pixel, with SSE2 for filtering, modulation and blending.
+// Pixel by pixel.
 template <unsigned F>
 void drawSpanPixels(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
-    const __m128i zero = _mm_setzero_si128();
     const __m128 col0 = _mm_loadu_ps(r.col), cdx = _mm_loadu_ps(st.cdx);
-    __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(col0), zero);
+    // The colour on the 0..256 scale, b g r a, rounded as the eight-pixel loop does.
+    alignas(16) int16_t col[8];
+    auto colourAt = [&](float fj) {
+        const __m128 c = r.flat ? col0 : _mm_add_ps(col0, _mm_mul_ps(_mm_set1_ps(fj), cdx));
+        _mm_store_si128((__m128i*)col, _mm_packs_epi32(_mm_cvtps_epi32(c), _mm_setzero_si128()));
+    };
+    colourAt(0.0f);
     Lvl A{}, B{};
     int frac = 0;
     if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
@@ -231,31 +250,29 @@ void drawSpanPixels(const Setup& st, const Span& r) {
         if constexpr (kZT) {
             if (!(q > r.zb[x])) continue;
         }
-        if (!r.flat) c16 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_add_ps(col0, _mm_mul_ps(_mm_set1_ps(fj), cdx))), zero);
-        __m128i px;
+        if (!r.flat) colourAt(fj);
+        int px[4];
         if constexpr (kT) {
             const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
             const uint32_t U = fixedTexel(s * w), V = fixedTexel(t * w);
-            __m128i texel = bilinearFx(A, U, V);
-            if constexpr (kD) {
-                // Alpha test on the filtered coverage of the selected level.
-                if (_mm_extract_epi16(texel, 3) < kCoverageHalf) continue;
-            }
+            Texel texel = bilinear(A, U, V);
+            // Alpha test on the filtered coverage of the selected level.
+            if (kD && texel.c[3] < kCoverageHalf * 64) continue;
             if (frac) {
-                __m128i other = bilinearFx(B, U, V);
-                texel = _mm_add_epi16(texel, _mm_srai_epi16(_mm_mullo_epi16(_mm_sub_epi16(other, texel), _mm_set1_epi16((short)frac)), 7));
+                const Texel other = bilinear(B, U, V);
+                for (int k = 0; k < 4; k++) texel.c[k] += mulhrs(other.c[k] - texel.c[k], frac << 8);
             }
-            px = _mm_srli_epi16(_mm_mullo_epi16(texel, c16), 8);
+            for (int k = 0; k < 4; k++) px[k] = (texel.c[k] * 4 * col[k]) >> 16;
         } else {
-            px = c16;
+            for (int k = 0; k < 4; k++) px[k] = col[k];
         }
         if constexpr (kB) {
-            __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
-            __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
-            __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)r.dst[x]), zero);
-            px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
+            const int a = col[3];
+            for (int k = 0; k < 3; k++) px[k] = (px[k] * a + (int)((r.dst[x] >> (8 * k)) & 255) * (256 - a)) >> 8;
         }
-        r.dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
+        uint32_t out = 0;
+        for (int k = 0; k < 3; k++) out |= (uint32_t)std::clamp(px[k], 0, 255) << (8 * k);
+        r.dst[x] = out;
         if constexpr (kZW) r.zb[x] = q;
     }
 }
@@ -264,49 +281,49 @@ void drawSpanPixels(const Setup& st, const Span& r) {
 #define VELKOR_WIDE 1
 #define WIDE __attribute__((target("avx2")))
 
-// Bilinear samples for eight pixels at once, as bilinearFx does for one:
-// channels in 16-bit lanes, `lo` holding pixels 0, 1, 4, 5 and `hi` pixels
-// 2, 3, 6, 7 (the order of the byte unpacks).
+// Sampled texels of eight pixels, as `bilinear` gives them for one: 16-bit
+// channels, `a` holding pixels 0 to 3 and `b` pixels 4 to 7 (pixels 0, 1 and
+// 4, 5 in the low halves; 2, 3 and 6, 7 in the high ones).
 struct Wide16 {
-    __m256i lo, hi;
+    __m256i a, b;
 };
 
-WIDE inline __m256i spreadWeights(__m256i w, bool high) {
-    // A 7-bit weight per pixel, repeated over that pixel's four channels.
-    const __m256i both = _mm256_or_si256(w, _mm256_slli_epi32(w, 16));
-    return high ? _mm256_unpackhi_epi32(both, both) : _mm256_unpacklo_epi32(both, both);
-}
-
-WIDE inline __m256i lerp16(__m256i a, __m256i b, __m256i w) {
-    return _mm256_add_epi16(a, _mm256_srai_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(b, a), w), 7));
+// Spreads a 16-bit value per pixel (the low half of each 32-bit lane) over
+// that pixel's four channels: pixels 0 to 3, or 4 to 7 when `high`.
+WIDE inline __m256i spread(__m256i w, bool high) {
+    const __m256i rep = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9,  //
+                                         0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
+    const __m128i half = high ? _mm256_extracti128_si256(w, 1) : _mm256_castsi256_si128(w);
+    return _mm256_shuffle_epi8(_mm256_cvtepu32_epi64(half), rep);
 }
 
 WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m128i shift = _mm_cvtsi32_si128(L.shift), rowShift = _mm_cvtsi32_si128(L.wsh);
-    const __m256i half = _mm256_set1_epi32(32768), one = _mm256_set1_epi32(1), w7 = _mm256_set1_epi32(127);
-    const __m256i wm = _mm256_set1_epi32((int)L.wm), hm = _mm256_set1_epi32((int)L.hm);
-    const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), half);
-    const __m256i v = _mm256_sub_epi32(_mm256_srl_epi32(V, shift), half);
-    const __m256i xa = _mm256_and_si256(_mm256_srli_epi32(u, 16), wm);
-    const __m256i xb = _mm256_and_si256(_mm256_add_epi32(xa, one), wm);
-    const __m256i ya = _mm256_and_si256(_mm256_srli_epi32(v, 16), hm);
-    const __m256i yb = _mm256_and_si256(_mm256_add_epi32(ya, one), hm);
-    const __m256i ra = _mm256_sll_epi32(ya, rowShift), rb = _mm256_sll_epi32(yb, rowShift);
-    const int* base = (const int*)L.px;
-    const __m256i t00 = _mm256_i32gather_epi32(base, _mm256_or_si256(ra, xa), 4);
-    const __m256i t01 = _mm256_i32gather_epi32(base, _mm256_or_si256(ra, xb), 4);
-    const __m256i t10 = _mm256_i32gather_epi32(base, _mm256_or_si256(rb, xa), 4);
-    const __m256i t11 = _mm256_i32gather_epi32(base, _mm256_or_si256(rb, xb), 4);
-    const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 9), w7);
-    const __m256i fv = _mm256_and_si256(_mm256_srli_epi32(v, 9), w7);
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i wv = spreadWeights(fv, false), wu = spreadWeights(fu, false);
-    out.lo = lerp16(lerp16(_mm256_unpacklo_epi8(t00, zero), _mm256_unpacklo_epi8(t10, zero), wv),
-                    lerp16(_mm256_unpacklo_epi8(t01, zero), _mm256_unpacklo_epi8(t11, zero), wv), wu);
-    wv = spreadWeights(fv, true);
-    wu = spreadWeights(fu, true);
-    out.hi = lerp16(lerp16(_mm256_unpackhi_epi8(t00, zero), _mm256_unpackhi_epi8(t10, zero), wv),
-                    lerp16(_mm256_unpackhi_epi8(t01, zero), _mm256_unpackhi_epi8(t11, zero), wv), wu);
+    const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), _mm256_set1_epi32(32768));
+    const __m256i v = _mm256_sub_epi32(_mm256_srl_epi32(V, shift), _mm256_set1_epi32(32768));
+    const __m256i xa = _mm256_and_si256(_mm256_srli_epi32(u, 16), _mm256_set1_epi32((int)L.wm));
+    const __m256i ya = _mm256_and_si256(_mm256_srli_epi32(v, 16), _mm256_set1_epi32((int)L.hm));
+    const __m256i idx = _mm256_add_epi32(_mm256_add_epi32(_mm256_sll_epi32(ya, rowShift), ya), xa);
+    const __m128i idxA = _mm256_castsi256_si128(idx), idxB = _mm256_extracti128_si256(idx, 1);
+    // Each 64-bit load brings a texel and its right neighbour; the row below
+    // is one stride on.
+    const long long* top = (const long long*)L.px;
+    const long long* bottom = (const long long*)(L.px + L.stride);
+    const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
+                                           0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
+    const __m256i tA = _mm256_shuffle_epi8(_mm256_i32gather_epi64(top, idxA, 4), pairs);
+    const __m256i tB = _mm256_shuffle_epi8(_mm256_i32gather_epi64(top, idxB, 4), pairs);
+    const __m256i bA = _mm256_shuffle_epi8(_mm256_i32gather_epi64(bottom, idxA, 4), pairs);
+    const __m256i bB = _mm256_shuffle_epi8(_mm256_i32gather_epi64(bottom, idxB, 4), pairs);
+    // Byte weights (64 - fu, fu) across, and fv * 128 down.
+    const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 10), _mm256_set1_epi32(63));
+    const __m256i across = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(64), fu), _mm256_slli_epi32(fu, 8));
+    const __m256i down = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(v, 8), _mm256_set1_epi32(255)), 7);
+    const __m256i acrossA = spread(across, false), acrossB = spread(across, true);
+    const __m256i hA = _mm256_maddubs_epi16(tA, acrossA), hB = _mm256_maddubs_epi16(tB, acrossB);
+    const __m256i lA = _mm256_maddubs_epi16(bA, acrossA), lB = _mm256_maddubs_epi16(bB, acrossB);
+    out.a = _mm256_add_epi16(hA, _mm256_mulhrs_epi16(_mm256_sub_epi16(lA, hA), spread(down, false)));
+    out.b = _mm256_add_epi16(hB, _mm256_mulhrs_epi16(_mm256_sub_epi16(lB, hB), spread(down, true)));
 }
 
 // fixedTexel for eight coordinates.
@@ -326,7 +343,6 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i zero = _mm256_setzero_si256();
     // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
     const __m128i c4 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_loadu_ps(r.col)), _mm_setzero_si128());
     const __m256i c16 = _mm256_broadcastq_epi64(c4);
@@ -339,7 +355,7 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
     Lvl A{}, B{};
     int frac = 0;
     if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
-    const __m256i fracW = _mm256_set1_epi16((short)frac);
+    const __m256i fracW = _mm256_set1_epi16((short)(frac << 8));
     for (int g = 0; g < r.n; g += 8) {
         const int count = std::min(8, r.n - g);
         const bool full = count == 8;
@@ -365,28 +381,33 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
             Wide16 texel;
             bilinear8(texel, A, U, V);
             if constexpr (kD) {
-                // Coverage of at least half: the top bit of the packed alpha.
-                const __m256i packed = _mm256_packus_epi16(texel.lo, texel.hi);
-                pass = _mm256_and_si256(pass, _mm256_srai_epi32(packed, 31));
+                // Coverage of at least half: the sign of each pixel's top byte
+                // once the comparison is packed back into pixel order.
+                const __m256i coverA = _mm256_cmpgt_epi16(texel.a, _mm256_set1_epi16(kCoverageHalf * 64 - 1));
+                const __m256i coverB = _mm256_cmpgt_epi16(texel.b, _mm256_set1_epi16(kCoverageHalf * 64 - 1));
+                const __m256i cover = _mm256_permute4x64_epi64(_mm256_packs_epi16(coverA, coverB), 0xD8);
+                pass = _mm256_and_si256(pass, _mm256_srai_epi32(cover, 31));
                 if (_mm256_testz_si256(pass, pass)) continue;
             }
             if (frac) {
                 Wide16 other;
                 bilinear8(other, B, U, V);
-                texel.lo = lerp16(texel.lo, other.lo, fracW);
-                texel.hi = lerp16(texel.hi, other.hi, fracW);
+                texel.a = _mm256_add_epi16(texel.a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other.a, texel.a), fracW));
+                texel.b = _mm256_add_epi16(texel.b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other.b, texel.b), fracW));
             }
-            px.lo = _mm256_srli_epi16(_mm256_mullo_epi16(texel.lo, c16), 8);
-            px.hi = _mm256_srli_epi16(_mm256_mullo_epi16(texel.hi, c16), 8);
+            px.a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel.a, 2), c16);
+            px.b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel.b, 2), c16);
         } else {
-            px.lo = px.hi = c16;
+            px.a = px.b = c16;
         }
         if constexpr (kB) {
-            const __m256i dlo = _mm256_unpacklo_epi8(old, zero), dhi = _mm256_unpackhi_epi8(old, zero);
-            px.lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.lo, alpha), _mm256_mullo_epi16(dlo, invAlpha)), 8);
-            px.hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.hi, alpha), _mm256_mullo_epi16(dhi, invAlpha)), 8);
+            const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old));
+            const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old, 1));
+            px.a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.a, alpha), _mm256_mullo_epi16(dA, invAlpha)), 8);
+            px.b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.b, alpha), _mm256_mullo_epi16(dB, invAlpha)), 8);
         }
-        const __m256i out = _mm256_and_si256(_mm256_packus_epi16(px.lo, px.hi), rgbMask);
+        const __m256i out =
+            _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px.a, px.b), 0xD8), rgbMask);
         const __m256i merged = _mm256_blendv_epi8(old, out, pass);
         if (full)
             _mm256_storeu_si256((__m256i*)dst, merged);

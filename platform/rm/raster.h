@@ -24,6 +24,9 @@ struct MipLevel {
     int w = 0, h = 0;
     // 0xAARRGGBB. AA is the coverage mask: 255 for a texel of the picture, 0
     // for a key-coloured one; smaller levels hold the average coverage.
+    // Rows are w + 1 texels apart and there are h + 1 of them: the last
+    // column and row repeat the first, so that a texel's right and lower
+    // neighbours (wrapped) are always the next in memory.
     const uint32_t* px = nullptr;
 };
 
