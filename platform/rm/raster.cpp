@@ -224,7 +224,7 @@ struct Span {
     int n;
     float q, s, t;
     float uT, vT, w;  // texel coordinates and 1/q at the middle, for the level
-    float col[4];
+    __m128 col;  // b g r a
     bool flat;  // col holds for the whole span
 };
 
@@ -232,7 +232,7 @@ struct Span {
 template <unsigned F>
 void drawSpanPixels(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
-    const __m128 col0 = _mm_loadu_ps(r.col), cdx = _mm_loadu_ps(st.cdx);
+    const __m128 col0 = r.col, cdx = _mm_loadu_ps(st.cdx);
     // The colour on the 0..256 scale, b g r a, rounded as the eight-pixel loop does.
     alignas(16) int16_t col[8];
     auto colourAt = [&](float fj) {
@@ -344,7 +344,7 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
-    const __m128i c4 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_loadu_ps(r.col)), _mm_setzero_si128());
+    const __m128i c4 = _mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128());
     const __m256i c16 = _mm256_broadcastq_epi64(c4);
     const __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF);
     const __m256i invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), alpha);
@@ -447,6 +447,7 @@ template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s) {
     int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
     const bool flatColour = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
+    const __m128 flatCol = _mm_loadu_ps(s.c0), cdx = _mm_loadu_ps(s.cdx), cdy = _mm_loadu_ps(s.cdy);
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl = s.x0, xr = s.x1;
         bool empty = false;
@@ -492,7 +493,8 @@ void drawRows(const RTarget& t, const Setup& s) {
         span.q = s.q0 + s.qdx * fx + s.qdy * fy;
         span.s = s.s0 + s.sdx * fx + s.sdy * fy;
         span.t = s.t0 + s.tdx * fx + s.tdy * fy;
-        for (int k = 0; k < 4; k++) span.col[k] = s.c0[k] + s.cdx[k] * fx + s.cdy[k] * fy;
+        span.col = flatColour ? flatCol
+                              : _mm_add_ps(_mm_add_ps(flatCol, _mm_mul_ps(cdx, _mm_set1_ps(fx))), _mm_mul_ps(cdy, _mm_set1_ps(fy)));
         if constexpr ((bool)(F & kTex)) {
             const float mid = (float)(span.n >> 1);
             span.w = 1.0f / (span.q + s.qdx * mid);
