@@ -339,7 +339,7 @@ WIDE inline __m256i fixedTexel8(__m256 c) {
 // texels, filtering, modulation, blending and the merge of the pixels that
 // pass, per lane.
 template <unsigned F>
-WIDE void drawSpanWide(const Setup& st, const Span& r) {
+WIDE __attribute__((always_inline)) inline void drawSpanWide(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -358,7 +358,6 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
     const __m256i fracW = _mm256_set1_epi16((short)(frac << 8));
     for (int g = 0; g < r.n; g += 8) {
         const int count = std::min(8, r.n - g);
-        const bool full = count == 8;
         const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), ilane);
         uint32_t* dst = r.dst + r.x + g;
         float* zb = r.zb + r.x + g;
@@ -366,12 +365,12 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
         const __m256 q = _mm256_add_ps(q0, _mm256_mul_ps(jf, qdx));
         __m256i pass = valid;
         __m256 z = _mm256_setzero_ps();
-        if constexpr (kZT || kZW) z = full ? _mm256_loadu_ps(zb) : _mm256_maskload_ps(zb, valid);
+        if constexpr (kZT || kZW) z = _mm256_maskload_ps(zb, valid);
         if constexpr (kZT) {
             pass = _mm256_and_si256(pass, _mm256_castps_si256(_mm256_cmp_ps(q, z, _CMP_GT_OQ)));
             if (_mm256_testz_si256(pass, pass)) continue;
         }
-        const __m256i old = full ? _mm256_loadu_si256((const __m256i*)dst) : _mm256_maskload_epi32((const int*)dst, valid);
+        const __m256i old = _mm256_maskload_epi32((const int*)dst, valid);
         Wide16 px;
         if constexpr (kT) {
             const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q);
@@ -409,16 +408,10 @@ WIDE void drawSpanWide(const Setup& st, const Span& r) {
         const __m256i out =
             _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px.a, px.b), 0xD8), rgbMask);
         const __m256i merged = _mm256_blendv_epi8(old, out, pass);
-        if (full)
-            _mm256_storeu_si256((__m256i*)dst, merged);
-        else
-            _mm256_maskstore_epi32((int*)dst, valid, merged);
+        _mm256_maskstore_epi32((int*)dst, valid, merged);
         if constexpr (kZW) {
             const __m256 zOut = _mm256_blendv_ps(z, q, _mm256_castsi256_ps(pass));
-            if (full)
-                _mm256_storeu_ps(zb, zOut);
-            else
-                _mm256_maskstore_ps(zb, valid, zOut);
+            _mm256_maskstore_ps(zb, valid, zOut);
         }
     }
 }
@@ -432,78 +425,103 @@ bool wideAvailable() {
 bool wideAvailable() { return false; }
 #endif
 
+// Finds the span of row y (exactly, from the edge functions at the row, which
+// it then steps to the next row) and its starting values; false when the row
+// has none.
+template <unsigned F>
+__attribute__((always_inline)) inline bool spanAt(const RTarget& t, const Setup& s, int64_t V[3], int y, Span& span) {
+    int64_t xl = s.x0, xr = s.x1;
+    bool empty = false;
+    for (int e = 0; e < 3; e++) {
+        const int64_t S = s.S[e], v = V[e];
+        if (S > 0) {
+            // The first column on the inside: ceil of est (tested without
+            // rounding: ceil(est) > n exactly when est > n), found exactly
+            // by the loops from the truncated estimate.
+            const double est = -(double)v * s.invS[e];
+            if (est > xr + 1) { empty = true; break; }
+            if (est > xl - 1) {
+                int64_t xi = (int64_t)est;
+                while (v + S * xi < 0) xi++;
+                while (v + S * (xi - 1) >= 0) xi--;
+                xl = std::max(xl, xi);
+            }
+        } else if (S < 0) {
+            const double est = (double)v * -s.invS[e];  // last column: floor of est
+            if (est < xl - 1) { empty = true; break; }
+            if (est < xr + 1) {
+                int64_t xi = (int64_t)est;
+                while (v + S * xi < 0) xi--;
+                while (v + S * (xi + 1) >= 0) xi++;
+                xr = std::min(xr, xi);
+            }
+        } else if (v < 0) {
+            empty = true;
+            break;
+        }
+    }
+    V[0] += s.dV[0];
+    V[1] += s.dV[1];
+    V[2] += s.dV[2];
+    if (empty || xl > xr) return false;
+
+    const float fx = (float)xl, fy = (float)y;
+    span.dst = t.color + (size_t)y * t.pitch;
+    span.zb = t.depth + (size_t)y * t.dpitch;
+    span.x = xl;
+    span.n = (int)(xr - xl + 1);
+    span.q = s.q0 + s.qdx * fx + s.qdy * fy;
+    span.s = s.s0 + s.sdx * fx + s.sdy * fy;
+    span.t = s.t0 + s.tdx * fx + s.tdy * fy;
+    if (!span.flat)
+        span.col = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(s.c0), _mm_mul_ps(_mm_loadu_ps(s.cdx), _mm_set1_ps(fx))),
+                              _mm_mul_ps(_mm_loadu_ps(s.cdy), _mm_set1_ps(fy)));
+    if constexpr ((bool)(F & kTex)) {
+        const float mid = (float)(span.n >> 1);
+        span.w = 1.0f / (span.q + s.qdx * mid);
+        span.uT = (span.s + s.sdx * mid) * span.w;
+        span.vT = (span.t + s.tdx * mid) * span.w;
+    }
+    return true;
+}
+
+// Span set-up for a triangle: the colour, when flat, holds for every span.
+inline void firstSpan(const Setup& s, Span& span) {
+    span.flat = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
+    span.col = _mm_loadu_ps(s.c0);
+}
+
+template <unsigned F>
+void drawRowsPixels(const RTarget& t, const Setup& s) {
+    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
+    Span span;
+    firstSpan(s, span);
+    for (int y = s.yStart; y <= s.yEnd; y++)
+        if (spanAt<F>(t, s, V, y, span)) drawSpanPixels<F>(s, span);
+}
+
+#if VELKOR_WIDE
+// The same rows with the eight-pixel loop; flat colour only.
+template <unsigned F>
+WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
+    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
+    Span span;
+    firstSpan(s, span);
+    for (int y = s.yStart; y <= s.yEnd; y++)
+        if (spanAt<F>(t, s, V, y, span)) drawSpanWide<F>(s, span);
+}
+#endif
+
 // The eight-pixel loop is used where the processor has it.
 std::atomic<bool> g_wide{wideAvailable()};
 
 template <unsigned F>
-inline void drawSpan(const Setup& st, const Span& r) {
-#if VELKOR_WIDE
-    if (r.flat && g_wide.load(std::memory_order_relaxed)) return drawSpanWide<F>(st, r);
-#endif
-    drawSpanPixels<F>(st, r);
-}
-
-template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s) {
-    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
-    const bool flatColour = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
-    const __m128 flatCol = _mm_loadu_ps(s.c0), cdx = _mm_loadu_ps(s.cdx), cdy = _mm_loadu_ps(s.cdy);
-    for (int y = s.yStart; y <= s.yEnd; y++) {
-        int64_t xl = s.x0, xr = s.x1;
-        bool empty = false;
-        for (int e = 0; e < 3; e++) {
-            const int64_t S = s.S[e], v = V[e];
-            if (S > 0) {
-                // The first column on the inside: ceil of est (tested without
-                // rounding: ceil(est) > n exactly when est > n), found exactly
-                // by the loops from the truncated estimate.
-                const double est = -(double)v * s.invS[e];
-                if (est > xr + 1) { empty = true; break; }
-                if (est > xl - 1) {
-                    int64_t xi = (int64_t)est;
-                    while (v + S * xi < 0) xi++;
-                    while (v + S * (xi - 1) >= 0) xi--;
-                    xl = std::max(xl, xi);
-                }
-            } else if (S < 0) {
-                const double est = (double)v * -s.invS[e];  // last column: floor of est
-                if (est < xl - 1) { empty = true; break; }
-                if (est < xr + 1) {
-                    int64_t xi = (int64_t)est;
-                    while (v + S * xi < 0) xi--;
-                    while (v + S * (xi + 1) >= 0) xi++;
-                    xr = std::min(xr, xi);
-                }
-            } else if (v < 0) {
-                empty = true;
-                break;
-            }
-        }
-        V[0] += s.dV[0];
-        V[1] += s.dV[1];
-        V[2] += s.dV[2];
-        if (empty || xl > xr) continue;
-
-        const float fx = (float)xl, fy = (float)y;
-        Span span;
-        span.dst = t.color + (size_t)y * t.pitch;
-        span.zb = t.depth + (size_t)y * t.dpitch;
-        span.x = xl;
-        span.n = (int)(xr - xl + 1);
-        span.q = s.q0 + s.qdx * fx + s.qdy * fy;
-        span.s = s.s0 + s.sdx * fx + s.sdy * fy;
-        span.t = s.t0 + s.tdx * fx + s.tdy * fy;
-        span.col = flatColour ? flatCol
-                              : _mm_add_ps(_mm_add_ps(flatCol, _mm_mul_ps(cdx, _mm_set1_ps(fx))), _mm_mul_ps(cdy, _mm_set1_ps(fy)));
-        if constexpr ((bool)(F & kTex)) {
-            const float mid = (float)(span.n >> 1);
-            span.w = 1.0f / (span.q + s.qdx * mid);
-            span.uT = (span.s + s.sdx * mid) * span.w;
-            span.vT = (span.t + s.tdx * mid) * span.w;
-        }
-        span.flat = flatColour;
-        drawSpan<F>(s, span);
-    }
+#if VELKOR_WIDE
+    const bool flat = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
+    if (flat && g_wide.load(std::memory_order_relaxed)) return drawRowsWide<F>(t, s);
+#endif
+    drawRowsPixels<F>(t, s);
 }
 
 using RowFn = void (*)(const RTarget&, const Setup&);
