@@ -335,85 +335,126 @@ WIDE inline __m256i fixedTexel8(__m256 c) {
                             _mm256_cvttps_epi32(_mm256_mul_ps(_mm256_sub_ps(c, whole), _mm256_set1_ps(65536.0f))));
 }
 
-// Eight pixels at a time with AVX2: depth test, texture coordinates, gathered
-// texels, filtering, modulation, blending and the merge of the pixels that
-// pass, per lane.
-template <unsigned F>
-WIDE __attribute__((always_inline)) inline void drawSpanWide(const Setup& st, const Span& r) {
+// What the groups of one span share.
+struct WideSpan {
+    __m256 q0, s0, t0, qdx, sdx, tdx;
+    __m256i c16, alpha, invAlpha, fracW;
+    Lvl A, B;
+    int frac;
+};
+
+// K groups of eight pixels at once, from pixel g of the span on, with AVX2:
+// depth test, texture coordinates, gathered texels, filtering, modulation,
+// blending and the merge of the pixels that pass, per lane. Each step is taken
+// for all K groups before the next, so that their long chains of latency
+// (division, gathers) overlap.
+template <unsigned F, int K>
+WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const WideSpan& c, int g) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
-    const __m128i c4 = _mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128());
-    const __m256i c16 = _mm256_broadcastq_epi64(c4);
-    const __m256i alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c16, 0xFF), 0xFF);
-    const __m256i invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), alpha);
-    const __m256i rgbMask = _mm256_set1_epi32(0x00FFFFFF);
-    const __m256 q0 = _mm256_set1_ps(r.q), qdx = _mm256_set1_ps(st.qdx);
-    const __m256 s0 = _mm256_set1_ps(r.s), sdx = _mm256_set1_ps(st.sdx);
-    const __m256 t0 = _mm256_set1_ps(r.t), tdx = _mm256_set1_ps(st.tdx);
-    Lvl A{}, B{};
-    int frac = 0;
-    if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
-    const __m256i fracW = _mm256_set1_epi16((short)(frac << 8));
-    for (int g = 0; g < r.n; g += 8) {
-        const int count = std::min(8, r.n - g);
-        const __m256i valid = _mm256_cmpgt_epi32(_mm256_set1_epi32(count), ilane);
-        uint32_t* dst = r.dst + r.x + g;
-        float* zb = r.zb + r.x + g;
-        const __m256 jf = _mm256_add_ps(_mm256_set1_ps((float)g), lane);
-        const __m256 q = _mm256_add_ps(q0, _mm256_mul_ps(jf, qdx));
-        __m256i pass = valid;
-        __m256 z = _mm256_setzero_ps();
-        if constexpr (kZT || kZW) z = _mm256_maskload_ps(zb, valid);
-        if constexpr (kZT) {
-            pass = _mm256_and_si256(pass, _mm256_castps_si256(_mm256_cmp_ps(q, z, _CMP_GT_OQ)));
-            if (_mm256_testz_si256(pass, pass)) continue;
-        }
-        const __m256i old = _mm256_maskload_epi32((const int*)dst, valid);
-        Wide16 px;
-        if constexpr (kT) {
-            const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q);
-            const __m256 uT = _mm256_mul_ps(_mm256_add_ps(s0, _mm256_mul_ps(jf, sdx)), w);
-            const __m256 vT = _mm256_mul_ps(_mm256_add_ps(t0, _mm256_mul_ps(jf, tdx)), w);
-            const __m256i U = fixedTexel8(uT), V = fixedTexel8(vT);
-            Wide16 texel;
-            bilinear8(texel, A, U, V);
-            if constexpr (kD) {
-                // Coverage of at least half: the sign of each pixel's top byte
-                // once the comparison is packed back into pixel order.
-                const __m256i coverA = _mm256_cmpgt_epi16(texel.a, _mm256_set1_epi16(kCoverageHalf * 64 - 1));
-                const __m256i coverB = _mm256_cmpgt_epi16(texel.b, _mm256_set1_epi16(kCoverageHalf * 64 - 1));
-                const __m256i cover = _mm256_permute4x64_epi64(_mm256_packs_epi16(coverA, coverB), 0xD8);
-                pass = _mm256_and_si256(pass, _mm256_srai_epi32(cover, 31));
-                if (_mm256_testz_si256(pass, pass)) continue;
-            }
-            if (frac) {
-                Wide16 other;
-                bilinear8(other, B, U, V);
-                texel.a = _mm256_add_epi16(texel.a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other.a, texel.a), fracW));
-                texel.b = _mm256_add_epi16(texel.b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other.b, texel.b), fracW));
-            }
-            px.a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel.a, 2), c16);
-            px.b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel.b, 2), c16);
-        } else {
-            px.a = px.b = c16;
-        }
-        if constexpr (kB) {
-            const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old));
-            const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old, 1));
-            px.a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.a, alpha), _mm256_mullo_epi16(dA, invAlpha)), 8);
-            px.b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px.b, alpha), _mm256_mullo_epi16(dB, invAlpha)), 8);
-        }
-        const __m256i out =
-            _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px.a, px.b), 0xD8), rgbMask);
-        const __m256i merged = _mm256_blendv_epi8(old, out, pass);
-        _mm256_maskstore_epi32((int*)dst, valid, merged);
-        if constexpr (kZW) {
-            const __m256 zOut = _mm256_blendv_ps(z, q, _mm256_castsi256_ps(pass));
-            _mm256_maskstore_ps(zb, valid, zOut);
-        }
+    __m256i valid[K], pass[K], old[K];
+    __m256 jf[K], q[K], z[K];
+    uint32_t* dst[K];
+    float* zb[K];
+    Wide16 px[K];
+    __m256i any = _mm256_setzero_si256();
+#pragma GCC unroll 2
+    for (int k = 0; k < K; k++) {
+        const int at = g + 8 * k;
+        valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r.n - at), ilane);
+        dst[k] = r.dst + r.x + at;
+        zb[k] = r.zb + r.x + at;
+        jf[k] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
+        q[k] = _mm256_add_ps(c.q0, _mm256_mul_ps(jf[k], c.qdx));
+        pass[k] = valid[k];
+        z[k] = _mm256_setzero_ps();
+        if constexpr (kZT || kZW) z[k] = _mm256_maskload_ps(zb[k], valid[k]);
+        if constexpr (kZT) pass[k] = _mm256_and_si256(pass[k], _mm256_castps_si256(_mm256_cmp_ps(q[k], z[k], _CMP_GT_OQ)));
+        any = _mm256_or_si256(any, pass[k]);
     }
+    if (_mm256_testz_si256(any, any)) return;
+#pragma GCC unroll 2
+    for (int k = 0; k < K; k++) old[k] = _mm256_maskload_epi32((const int*)dst[k], valid[k]);
+    if constexpr (kT) {
+        __m256i U[K], V[K];
+        Wide16 texel[K];
+#pragma GCC unroll 2
+        for (int k = 0; k < K; k++) {
+            const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q[k]);
+            U[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c.s0, _mm256_mul_ps(jf[k], c.sdx)), w));
+            V[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c.t0, _mm256_mul_ps(jf[k], c.tdx)), w));
+        }
+#pragma GCC unroll 2
+        for (int k = 0; k < K; k++) bilinear8(texel[k], c.A, U[k], V[k]);
+        if constexpr (kD) {
+            // Coverage of at least half: the sign of each pixel's top byte
+            // once the comparison is packed back into pixel order.
+            const __m256i half = _mm256_set1_epi16(kCoverageHalf * 64 - 1);
+            any = _mm256_setzero_si256();
+#pragma GCC unroll 2
+            for (int k = 0; k < K; k++) {
+                const __m256i cover = _mm256_permute4x64_epi64(
+                    _mm256_packs_epi16(_mm256_cmpgt_epi16(texel[k].a, half), _mm256_cmpgt_epi16(texel[k].b, half)), 0xD8);
+                pass[k] = _mm256_and_si256(pass[k], _mm256_srai_epi32(cover, 31));
+                any = _mm256_or_si256(any, pass[k]);
+            }
+            if (_mm256_testz_si256(any, any)) return;
+        }
+        if (c.frac) {
+            Wide16 other[K];
+#pragma GCC unroll 2
+            for (int k = 0; k < K; k++) bilinear8(other[k], c.B, U[k], V[k]);
+#pragma GCC unroll 2
+            for (int k = 0; k < K; k++) {
+                texel[k].a = _mm256_add_epi16(texel[k].a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].a, texel[k].a), c.fracW));
+                texel[k].b = _mm256_add_epi16(texel[k].b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].b, texel[k].b), c.fracW));
+            }
+        }
+#pragma GCC unroll 2
+        for (int k = 0; k < K; k++) {
+            px[k].a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].a, 2), c.c16);
+            px[k].b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].b, 2), c.c16);
+        }
+    } else {
+#pragma GCC unroll 2
+        for (int k = 0; k < K; k++) px[k].a = px[k].b = c.c16;
+    }
+#pragma GCC unroll 2
+    for (int k = 0; k < K; k++) {
+        if constexpr (kB) {
+            const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old[k]));
+            const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old[k], 1));
+            px[k].a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].a, c.alpha), _mm256_mullo_epi16(dA, c.invAlpha)), 8);
+            px[k].b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].b, c.alpha), _mm256_mullo_epi16(dB, c.invAlpha)), 8);
+        }
+        const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
+                                             _mm256_set1_epi32(0x00FFFFFF));
+        _mm256_maskstore_epi32((int*)dst[k], valid[k], _mm256_blendv_epi8(old[k], out, pass[k]));
+        if constexpr (kZW) _mm256_maskstore_ps(zb[k], valid[k], _mm256_blendv_ps(z[k], q[k], _mm256_castsi256_ps(pass[k])));
+    }
+}
+
+// One span, two groups at a time while at least nine pixels remain.
+template <unsigned F>
+WIDE __attribute__((always_inline)) inline void drawSpanWide(const Setup& st, const Span& r) {
+    WideSpan c;
+    // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
+    c.c16 = _mm256_broadcastq_epi64(_mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128()));
+    c.alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c.c16, 0xFF), 0xFF);
+    c.invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), c.alpha);
+    c.q0 = _mm256_set1_ps(r.q);
+    c.s0 = _mm256_set1_ps(r.s);
+    c.t0 = _mm256_set1_ps(r.t);
+    c.qdx = _mm256_set1_ps(st.qdx);
+    c.sdx = _mm256_set1_ps(st.sdx);
+    c.tdx = _mm256_set1_ps(st.tdx);
+    c.frac = 0;
+    if constexpr ((bool)(F & kTex)) selectLevel(st, r.uT, r.vT, r.w, c.A, c.B, c.frac);
+    c.fracW = _mm256_set1_epi16((short)(c.frac << 8));
+    int g = 0;
+    for (; g + 8 < r.n; g += 16) drawGroups<F, 2>(r, c, g);
+    if (g < r.n) drawGroups<F, 1>(r, c, g);
 }
 
 bool wideAvailable() {
