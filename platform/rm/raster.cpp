@@ -349,7 +349,8 @@ struct WideSpan {
 // for all K groups before the next, so that their long chains of latency
 // (division, gathers) overlap.
 template <unsigned F, int K>
-WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const WideSpan& c, int g) {
+WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K], const WideSpan* const c[K],
+                                                           const int g[K]) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
@@ -361,12 +362,12 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const 
     __m256i any = _mm256_setzero_si256();
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) {
-        const int at = g + 8 * k;
-        valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r.n - at), ilane);
-        dst[k] = r.dst + r.x + at;
-        zb[k] = r.zb + r.x + at;
+        const int at = g[k];
+        valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r[k]->n - at), ilane);
+        dst[k] = r[k]->dst + r[k]->x + at;
+        zb[k] = r[k]->zb + r[k]->x + at;
         jf[k] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
-        q[k] = _mm256_add_ps(c.q0, _mm256_mul_ps(jf[k], c.qdx));
+        q[k] = _mm256_add_ps(c[k]->q0, _mm256_mul_ps(jf[k], c[k]->qdx));
         pass[k] = valid[k];
         z[k] = _mm256_setzero_ps();
         if constexpr (kZT || kZW) z[k] = _mm256_maskload_ps(zb[k], valid[k]);
@@ -382,11 +383,11 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const 
 #pragma GCC unroll 2
         for (int k = 0; k < K; k++) {
             const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), q[k]);
-            U[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c.s0, _mm256_mul_ps(jf[k], c.sdx)), w));
-            V[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c.t0, _mm256_mul_ps(jf[k], c.tdx)), w));
+            U[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c[k]->s0, _mm256_mul_ps(jf[k], c[k]->sdx)), w));
+            V[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c[k]->t0, _mm256_mul_ps(jf[k], c[k]->tdx)), w));
         }
 #pragma GCC unroll 2
-        for (int k = 0; k < K; k++) bilinear8(texel[k], c.A, U[k], V[k]);
+        for (int k = 0; k < K; k++) bilinear8(texel[k], c[k]->A, U[k], V[k]);
         if constexpr (kD) {
             // Coverage of at least half: the sign of each pixel's top byte
             // once the comparison is packed back into pixel order.
@@ -401,32 +402,34 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const 
             }
             if (_mm256_testz_si256(any, any)) return;
         }
-        if (c.frac) {
+        bool blend = false;
+        for (int k = 0; k < K; k++) blend |= c[k]->frac != 0;
+        if (blend) {
             Wide16 other[K];
 #pragma GCC unroll 2
-            for (int k = 0; k < K; k++) bilinear8(other[k], c.B, U[k], V[k]);
+            for (int k = 0; k < K; k++) bilinear8(other[k], c[k]->B, U[k], V[k]);
 #pragma GCC unroll 2
             for (int k = 0; k < K; k++) {
-                texel[k].a = _mm256_add_epi16(texel[k].a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].a, texel[k].a), c.fracW));
-                texel[k].b = _mm256_add_epi16(texel[k].b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].b, texel[k].b), c.fracW));
+                texel[k].a = _mm256_add_epi16(texel[k].a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].a, texel[k].a), c[k]->fracW));
+                texel[k].b = _mm256_add_epi16(texel[k].b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].b, texel[k].b), c[k]->fracW));
             }
         }
 #pragma GCC unroll 2
         for (int k = 0; k < K; k++) {
-            px[k].a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].a, 2), c.c16);
-            px[k].b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].b, 2), c.c16);
+            px[k].a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].a, 2), c[k]->c16);
+            px[k].b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].b, 2), c[k]->c16);
         }
     } else {
 #pragma GCC unroll 2
-        for (int k = 0; k < K; k++) px[k].a = px[k].b = c.c16;
+        for (int k = 0; k < K; k++) px[k].a = px[k].b = c[k]->c16;
     }
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) {
         if constexpr (kB) {
             const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old[k]));
             const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old[k], 1));
-            px[k].a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].a, c.alpha), _mm256_mullo_epi16(dA, c.invAlpha)), 8);
-            px[k].b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].b, c.alpha), _mm256_mullo_epi16(dB, c.invAlpha)), 8);
+            px[k].a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].a, c[k]->alpha), _mm256_mullo_epi16(dA, c[k]->invAlpha)), 8);
+            px[k].b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].b, c[k]->alpha), _mm256_mullo_epi16(dB, c[k]->invAlpha)), 8);
         }
         const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
                                              _mm256_set1_epi32(0x00FFFFFF));
@@ -435,10 +438,9 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span& r, const 
     }
 }
 
-// One span, two groups at a time while at least nine pixels remain.
+// The shared values of a span's groups.
 template <unsigned F>
-WIDE __attribute__((always_inline)) inline void drawSpanWide(const Setup& st, const Span& r) {
-    WideSpan c;
+WIDE __attribute__((always_inline)) inline void prepareWide(const Setup& st, const Span& r, WideSpan& c) {
     // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
     c.c16 = _mm256_broadcastq_epi64(_mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128()));
     c.alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c.c16, 0xFF), 0xFF);
@@ -452,9 +454,34 @@ WIDE __attribute__((always_inline)) inline void drawSpanWide(const Setup& st, co
     c.frac = 0;
     if constexpr ((bool)(F & kTex)) selectLevel(st, r.uT, r.vT, r.w, c.A, c.B, c.frac);
     c.fracW = _mm256_set1_epi16((short)(c.frac << 8));
+}
+
+// A span from pixel g on: two groups at a time while at least nine pixels
+// remain, then one.
+template <unsigned F>
+WIDE __attribute__((always_inline)) inline void drawSpanWide(const Span& r, const WideSpan& c, int g) {
+    const Span* const rr[2] = {&r, &r};
+    const WideSpan* const cc[2] = {&c, &c};
+    for (; g + 8 < r.n; g += 16) {
+        const int at[2] = {g, g + 8};
+        drawGroups<F, 2>(rr, cc, at);
+    }
+    if (g < r.n) drawGroups<F, 1>(rr, cc, &g);
+}
+
+// Two spans (of neighbouring rows) side by side, a group of each at a time,
+// then what remains of the longer one.
+template <unsigned F>
+WIDE __attribute__((always_inline)) inline void drawSpanPairWide(const Span r[2], const WideSpan c[2]) {
+    const Span* const rr[2] = {&r[0], &r[1]};
+    const WideSpan* const cc[2] = {&c[0], &c[1]};
     int g = 0;
-    for (; g + 8 < r.n; g += 16) drawGroups<F, 2>(r, c, g);
-    if (g < r.n) drawGroups<F, 1>(r, c, g);
+    for (; g < r[0].n && g < r[1].n; g += 8) {
+        const int at[2] = {g, g};
+        drawGroups<F, 2>(rr, cc, at);
+    }
+    if (g < r[0].n) drawSpanWide<F>(r[0], c[0], g);
+    if (g < r[1].n) drawSpanWide<F>(r[1], c[1], g);
 }
 
 bool wideAvailable() {
@@ -546,10 +573,23 @@ void drawRowsPixels(const RTarget& t, const Setup& s) {
 template <unsigned F>
 WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
     int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
-    Span span;
-    firstSpan(s, span);
-    for (int y = s.yStart; y <= s.yEnd; y++)
-        if (spanAt<F>(t, s, V, y, span)) drawSpanWide<F>(s, span);
+    Span span[2];
+    WideSpan c[2];
+    firstSpan(s, span[0]);
+    firstSpan(s, span[1]);
+    // Rows two at a time: short spans pair up across rows.
+    for (int y = s.yStart; y <= s.yEnd; y += 2) {
+        const bool first = spanAt<F>(t, s, V, y, span[0]);
+        const bool second = y + 1 <= s.yEnd && spanAt<F>(t, s, V, y + 1, span[1]);
+        if (first) prepareWide<F>(s, span[0], c[0]);
+        if (second) prepareWide<F>(s, span[1], c[1]);
+        if (first && second)
+            drawSpanPairWide<F>(span, c);
+        else if (first)
+            drawSpanWide<F>(span[0], c[0], 0);
+        else if (second)
+            drawSpanWide<F>(span[1], c[1], 0);
+    }
 }
 #endif
 
