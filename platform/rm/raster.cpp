@@ -339,6 +339,7 @@ WIDE inline __m256i fixedTexel8(__m256 c) {
 struct WideSpan {
     __m256 q0, s0, t0, qdx, sdx, tdx;
     __m256i c16, alpha, invAlpha, fracW;
+    __m256i c64;  // c16 * 4: the high half of a texel (scaled by 64) times it is the lit texel
     Lvl A, B;
     int frac;
 };
@@ -416,8 +417,8 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         }
 #pragma GCC unroll 2
         for (int k = 0; k < K; k++) {
-            px[k].a = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].a, 2), c[k]->c16);
-            px[k].b = _mm256_mulhi_epu16(_mm256_slli_epi16(texel[k].b, 2), c[k]->c16);
+            px[k].a = _mm256_mulhi_epu16(texel[k].a, c[k]->c64);
+            px[k].b = _mm256_mulhi_epu16(texel[k].b, c[k]->c64);
         }
     } else {
 #pragma GCC unroll 2
@@ -443,6 +444,7 @@ template <unsigned F>
 WIDE __attribute__((always_inline)) inline void prepareWide(const Setup& st, const Span& r, WideSpan& c) {
     // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
     c.c16 = _mm256_broadcastq_epi64(_mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128()));
+    c.c64 = _mm256_slli_epi16(c.c16, 2);
     c.alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c.c16, 0xFF), 0xFF);
     c.invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), c.alpha);
     c.q0 = _mm256_set1_ps(r.q);
