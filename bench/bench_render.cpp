@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/ddraw/ddraw.h"
+#include "platform/rm/raster.h"
 #include "platform/rm/rm.h"
 #include "platform/virtual/vclock.h"
 
@@ -194,6 +195,16 @@ void BM_Full3DPass(benchmark::State& state) {
     state.counters["frames/s"] = benchmark::Counter((double)state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Full3DPass)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The same pass drawn pixel by pixel, as on processors without AVX2.
+void BM_Full3DPassSinglePixel(benchmark::State& state) {
+    ReferenceScene& s = scene();
+    rm::rasterUseWide(false);
+    s.pass();
+    for (auto _ : state) s.pass();
+    rm::rasterUseWide(true);
+}
+BENCHMARK(BM_Full3DPassSinglePixel)->Unit(benchmark::kMillisecond);
 
 // The same pass without texturing or blending cost: geometry and set-up only
 // (every mesh scaled to nothing on screen would skip set-up; instead, the
