@@ -157,7 +157,9 @@ __attribute__((always_inline)) inline Lvl prepareLevel(const MipChain& chain, in
 inline uint32_t fixedTexel(float c) {
     c = c < kTexelLimit ? c : kTexelLimit;
     c = c > -kTexelLimit ? c : -kTexelLimit;
-    const float whole = std::floor(c);
+    // floor(c), exact for |c| < 2^31.
+    const int32_t truncated = (int32_t)c;
+    const float whole = (float)truncated > c ? (float)(truncated - 1) : (float)truncated;
     return ((uint32_t)(int32_t)whole << 16) + (uint32_t)(int32_t)((c - whole) * 65536.0f);
 }
 
@@ -188,28 +190,29 @@ __attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT,
     frac = f;
 }
 
-// The rounded high half of a 16 x 16-bit product, as the processor's
-// rounding multiply gives it: (x * y + 2^14) >> 15.
-inline int mulhrs(int x, int y) { return (x * y + 16384) >> 15; }
+// The rounding multiply of the low four 16-bit lanes, (x * y + 2^14) >> 15,
+// as the processor's own instruction for it gives it, in SSE2.
+inline __m128i mulhrs4(__m128i x, __m128i y) {
+    const __m128i products = _mm_unpacklo_epi16(_mm_mullo_epi16(x, y), _mm_mulhi_epi16(x, y));
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(products, _mm_set1_epi32(16384)), 15), _mm_setzero_si128());
+}
 
 // Bilinear sample at 16.16 coordinates of level 0: 6 bits of weight across, 8
-// down. Channels b, g, r, a scaled by 64 (0..16320).
-struct Texel {
-    int c[4];
-};
-inline Texel bilinear(const Lvl& L, uint32_t U, uint32_t V) {
+// down. Channels b, g, r, a scaled by 64 (0..16320) in the low four 16-bit
+// lanes.
+inline __m128i bilinear(const Lvl& L, uint32_t U, uint32_t V) {
     const uint32_t u = (U >> L.shift) - 32768u, v = (V >> L.shift) - 32768u;  // texel centres
     const uint32_t xa = (u >> 16) & L.wm, ya = (v >> 16) & L.hm;
     const uint32_t* p = L.px + (ya << L.wsh) + ya + xa;
-    const int fu = (int)((u >> 10) & 63), fv = (int)((v >> 8) & 255) << 7;
-    Texel t;
-    for (int k = 0; k < 4; k++) {
-        const int sh = 8 * k;
-        const int top = (int)((p[0] >> sh) & 255) * (64 - fu) + (int)((p[1] >> sh) & 255) * fu;
-        const int bot = (int)((p[L.stride] >> sh) & 255) * (64 - fu) + (int)((p[L.stride + 1] >> sh) & 255) * fu;
-        t.c[k] = top + mulhrs(bot - top, fv);
-    }
-    return t;
+    const short fu = (short)((u >> 10) & 63), fv = (short)(((v >> 8) & 255) << 7);
+    const __m128i zero = _mm_setzero_si128();
+    // A texel and its right neighbour, then the same one row down.
+    const __m128i across = _mm_set_epi16(fu, fu, fu, fu, (short)(64 - fu), (short)(64 - fu), (short)(64 - fu), (short)(64 - fu));
+    __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)p), zero), across);
+    __m128i bottom = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(p + L.stride)), zero), across);
+    top = _mm_add_epi16(top, _mm_srli_si128(top, 8));
+    bottom = _mm_add_epi16(bottom, _mm_srli_si128(bottom, 8));
+    return _mm_add_epi16(top, mulhrs4(_mm_sub_epi16(bottom, top), _mm_set1_epi16(fv)));
 }
 
 // One span: pixels [x, x + n) of a row. Pixel j has depth q + j * qdx and
@@ -228,21 +231,19 @@ struct Span {
     bool flat;  // col holds for the whole span
 };
 
-// Pixel by pixel.
+// Pixel by pixel, with SSE2 (or its portable form) for the channels.
 template <unsigned F>
 void drawSpanPixels(const Setup& st, const Span& r) {
     constexpr bool kT = F & kTex, kZT = F & kZTest, kZW = F & kZWrite, kB = F & kBlend, kD = F & kDecal;
-    const __m128 col0 = r.col, cdx = _mm_loadu_ps(st.cdx);
-    // The colour on the 0..256 scale, b g r a, rounded as the eight-pixel loop does.
-    alignas(16) int16_t col[8];
-    auto colourAt = [&](float fj) {
-        const __m128 c = r.flat ? col0 : _mm_add_ps(col0, _mm_mul_ps(_mm_set1_ps(fj), cdx));
-        _mm_store_si128((__m128i*)col, _mm_packs_epi32(_mm_cvtps_epi32(c), _mm_setzero_si128()));
-    };
-    colourAt(0.0f);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 cdx = _mm_loadu_ps(st.cdx);
+    // The colour on the 0..256 scale, b g r a; times 4 for modulating texels
+    // scaled by 64.
+    __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(r.col), zero), c64 = _mm_slli_epi16(c16, 2);
     Lvl A{}, B{};
     int frac = 0;
     if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
+    const __m128i fracW = _mm_set1_epi16((short)(frac << 8));
     for (int j = 0; j < r.n; j++) {
         const float fj = (float)j;
         const float q = r.q + fj * st.qdx;
@@ -250,29 +251,29 @@ void drawSpanPixels(const Setup& st, const Span& r) {
         if constexpr (kZT) {
             if (!(q > r.zb[x])) continue;
         }
-        if (!r.flat) colourAt(fj);
-        int px[4];
+        if (!r.flat) {
+            c16 = _mm_packs_epi32(_mm_cvtps_epi32(_mm_add_ps(r.col, _mm_mul_ps(_mm_set1_ps(fj), cdx))), zero);
+            c64 = _mm_slli_epi16(c16, 2);
+        }
+        __m128i px;
         if constexpr (kT) {
             const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
             const uint32_t U = fixedTexel(s * w), V = fixedTexel(t * w);
-            Texel texel = bilinear(A, U, V);
+            __m128i texel = bilinear(A, U, V);
             // Alpha test on the filtered coverage of the selected level.
-            if (kD && texel.c[3] < kCoverageHalf * 64) continue;
-            if (frac) {
-                const Texel other = bilinear(B, U, V);
-                for (int k = 0; k < 4; k++) texel.c[k] += mulhrs(other.c[k] - texel.c[k], frac << 8);
-            }
-            for (int k = 0; k < 4; k++) px[k] = (texel.c[k] * 4 * col[k]) >> 16;
+            if (kD && _mm_extract_epi16(texel, 3) < kCoverageHalf * 64) continue;
+            if (frac) texel = _mm_add_epi16(texel, mulhrs4(_mm_sub_epi16(bilinear(B, U, V), texel), fracW));
+            px = _mm_mulhi_epu16(texel, c64);
         } else {
-            for (int k = 0; k < 4; k++) px[k] = col[k];
+            px = c16;
         }
         if constexpr (kB) {
-            const int a = col[3];
-            for (int k = 0; k < 3; k++) px[k] = (px[k] * a + (int)((r.dst[x] >> (8 * k)) & 255) * (256 - a)) >> 8;
+            const __m128i a = _mm_shufflelo_epi16(c16, 0xFF);
+            const __m128i inv = _mm_sub_epi16(_mm_set1_epi16(256), a);
+            const __m128i d = _mm_unpacklo_epi8(_mm_cvtsi32_si128((int)r.dst[x]), zero);
+            px = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(px, a), _mm_mullo_epi16(d, inv)), 8);
         }
-        uint32_t out = 0;
-        for (int k = 0; k < 3; k++) out |= (uint32_t)std::clamp(px[k], 0, 255) << (8 * k);
-        r.dst[x] = out;
+        r.dst[x] = (uint32_t)_mm_cvtsi128_si32(_mm_packus_epi16(px, zero)) & 0x00FFFFFFu;
         if constexpr (kZW) r.zb[x] = q;
     }
 }
