@@ -165,7 +165,8 @@ inline uint32_t fixedTexel(float c) {
 
 // The mip level and the blend fraction (of 128) towards the next one, from the
 // texel footprint of a pixel at texel coordinates (uT, vT) and 1/q = w.
-__attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B, int& frac) {
+__attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B,
+                                                       int& frac) {
     const float dudx = (s.sdx - uT * s.qdx) * w, dvdx = (s.tdx - vT * s.qdx) * w;
     const float dudy = (s.sdy - uT * s.qdy) * w, dvdy = (s.tdy - vT * s.qdy) * w;
     const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
@@ -207,7 +208,8 @@ inline __m128i bilinear(const Lvl& L, uint32_t U, uint32_t V) {
     const short fu = (short)((u >> 10) & 63), fv = (short)(((v >> 8) & 255) << 7);
     const __m128i zero = _mm_setzero_si128();
     // A texel and its right neighbour, then the same one row down.
-    const __m128i across = _mm_set_epi16(fu, fu, fu, fu, (short)(64 - fu), (short)(64 - fu), (short)(64 - fu), (short)(64 - fu));
+    const short fl = (short)(64 - fu);
+    const __m128i across = _mm_set_epi16(fu, fu, fu, fu, fl, fl, fl, fl);
     __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)p), zero), across);
     __m128i bottom = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(p + L.stride)), zero), across);
     top = _mm_add_epi16(top, _mm_srli_si128(top, 8));
@@ -217,8 +219,8 @@ inline __m128i bilinear(const Lvl& L, uint32_t U, uint32_t V) {
 
 // One span: pixels [x, x + n) of a row. Pixel j has depth q + j * qdx and
 // texture coordinates (s + j * sdx, t + j * tdx) / depth, found exactly per
-// pixel, and colour col + j * cdx. The texture level is chosen once
-// for the whole span, at its middle. Both pixel loops below compute exactly these
+// pixel, and colour col + j * cdx. The texture level is chosen once for the
+// whole span, at its middle. Both pixel loops below compute exactly these
 // values, so they draw the same picture bit for bit.
 struct Span {
     uint32_t* dst;
@@ -298,6 +300,11 @@ WIDE inline __m256i spread(__m256i w, bool high) {
     return _mm256_shuffle_epi8(_mm256_cvtepu32_epi64(half), rep);
 }
 
+// a + (b - a) * w / 2^15, rounded, per 16-bit lane.
+WIDE inline __m256i lerpRounded(__m256i a, __m256i b, __m256i w) {
+    return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), w));
+}
+
 WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m128i shift = _mm_cvtsi32_si128(L.shift), rowShift = _mm_cvtsi32_si128(L.wsh);
     const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), _mm256_set1_epi32(32768));
@@ -323,8 +330,8 @@ WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m256i acrossA = spread(across, false), acrossB = spread(across, true);
     const __m256i hA = _mm256_maddubs_epi16(tA, acrossA), hB = _mm256_maddubs_epi16(tB, acrossB);
     const __m256i lA = _mm256_maddubs_epi16(bA, acrossA), lB = _mm256_maddubs_epi16(bB, acrossB);
-    out.a = _mm256_add_epi16(hA, _mm256_mulhrs_epi16(_mm256_sub_epi16(lA, hA), spread(down, false)));
-    out.b = _mm256_add_epi16(hB, _mm256_mulhrs_epi16(_mm256_sub_epi16(lB, hB), spread(down, true)));
+    out.a = lerpRounded(hA, lA, spread(down, false));
+    out.b = lerpRounded(hB, lB, spread(down, true));
 }
 
 // fixedTexel for eight coordinates.
@@ -344,6 +351,11 @@ struct WideSpan {
     Lvl A, B;
     int frac;
 };
+
+// Colour px over d by the span's alpha, per 16-bit channel.
+WIDE inline __m256i blend16(__m256i px, __m256i d, const WideSpan& c) {
+    return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px, c.alpha), _mm256_mullo_epi16(d, c.invAlpha)), 8);
+}
 
 // K groups of eight pixels at once, from pixel g of the span on, with AVX2:
 // depth test, texture coordinates, gathered texels, filtering, modulation,
@@ -373,7 +385,8 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         pass[k] = valid[k];
         z[k] = _mm256_setzero_ps();
         if constexpr (kZT || kZW) z[k] = _mm256_maskload_ps(zb[k], valid[k]);
-        if constexpr (kZT) pass[k] = _mm256_and_si256(pass[k], _mm256_castps_si256(_mm256_cmp_ps(q[k], z[k], _CMP_GT_OQ)));
+        if constexpr (kZT)
+            pass[k] = _mm256_and_si256(pass[k], _mm256_castps_si256(_mm256_cmp_ps(q[k], z[k], _CMP_GT_OQ)));
         any = _mm256_or_si256(any, pass[k]);
     }
     if (_mm256_testz_si256(any, any)) return;
@@ -397,8 +410,9 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
             any = _mm256_setzero_si256();
 #pragma GCC unroll 2
             for (int k = 0; k < K; k++) {
-                const __m256i cover = _mm256_permute4x64_epi64(
-                    _mm256_packs_epi16(_mm256_cmpgt_epi16(texel[k].a, half), _mm256_cmpgt_epi16(texel[k].b, half)), 0xD8);
+                const __m256i coverA = _mm256_cmpgt_epi16(texel[k].a, half);
+                const __m256i coverB = _mm256_cmpgt_epi16(texel[k].b, half);
+                const __m256i cover = _mm256_permute4x64_epi64(_mm256_packs_epi16(coverA, coverB), 0xD8);
                 pass[k] = _mm256_and_si256(pass[k], _mm256_srai_epi32(cover, 31));
                 any = _mm256_or_si256(any, pass[k]);
             }
@@ -412,8 +426,8 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
             for (int k = 0; k < K; k++) bilinear8(other[k], c[k]->B, U[k], V[k]);
 #pragma GCC unroll 2
             for (int k = 0; k < K; k++) {
-                texel[k].a = _mm256_add_epi16(texel[k].a, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].a, texel[k].a), c[k]->fracW));
-                texel[k].b = _mm256_add_epi16(texel[k].b, _mm256_mulhrs_epi16(_mm256_sub_epi16(other[k].b, texel[k].b), c[k]->fracW));
+                texel[k].a = lerpRounded(texel[k].a, other[k].a, c[k]->fracW);
+                texel[k].b = lerpRounded(texel[k].b, other[k].b, c[k]->fracW);
             }
         }
 #pragma GCC unroll 2
@@ -430,13 +444,14 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         if constexpr (kB) {
             const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old[k]));
             const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old[k], 1));
-            px[k].a = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].a, c[k]->alpha), _mm256_mullo_epi16(dA, c[k]->invAlpha)), 8);
-            px[k].b = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(px[k].b, c[k]->alpha), _mm256_mullo_epi16(dB, c[k]->invAlpha)), 8);
+            px[k].a = blend16(px[k].a, dA, *c[k]);
+            px[k].b = blend16(px[k].b, dB, *c[k]);
         }
         const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
                                              _mm256_set1_epi32(0x00FFFFFF));
         _mm256_maskstore_epi32((int*)dst[k], valid[k], _mm256_blendv_epi8(old[k], out, pass[k]));
-        if constexpr (kZW) _mm256_maskstore_ps(zb[k], valid[k], _mm256_blendv_ps(z[k], q[k], _mm256_castsi256_ps(pass[k])));
+        if constexpr (kZW)
+            _mm256_maskstore_ps(zb[k], valid[k], _mm256_blendv_ps(z[k], q[k], _mm256_castsi256_ps(pass[k])));
     }
 }
 
