@@ -571,9 +571,12 @@ __attribute__((always_inline)) inline bool spanAt(const RTarget& t, const Setup&
     return true;
 }
 
+// Whether the triangle's colour is the same at every pixel.
+inline bool flatColour(const Setup& s) { return s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0; }
+
 // Span set-up for a triangle: the colour, when flat, holds for every span.
 inline void firstSpan(const Setup& s, Span& span) {
-    span.flat = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
+    span.flat = flatColour(s);
     span.col = _mm_loadu_ps(s.c0);
 }
 
@@ -617,8 +620,7 @@ std::atomic<bool> g_wide{wideAvailable()};
 template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s) {
 #if VELKOR_WIDE
-    const bool flat = s.cdx[0] == 0 && s.cdx[1] == 0 && s.cdx[2] == 0 && s.cdx[3] == 0;
-    if (flat && g_wide.load(std::memory_order_relaxed)) return drawRowsWide<F>(t, s);
+    if (flatColour(s) && g_wide.load(std::memory_order_relaxed)) return drawRowsWide<F>(t, s);
 #endif
     drawRowsPixels<F>(t, s);
 }
