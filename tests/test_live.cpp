@@ -1,0 +1,83 @@
+// The live program on a machine without a display: it refuses at once with
+// one line that says what to do, rather than waiting on a dialog nobody can
+// see; a video driver the user forces still takes the show's own error path.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "stderr_lines.h"
+
+namespace {
+
+const std::string kLive = std::string(VELKOR_BINARY_DIR) + "/velkor";
+
+struct Outcome {
+    int status = -1;  // exit status; 124 when the time limit ended it
+    std::vector<std::string> lines;  // stderr
+};
+
+// Runs the live program with no display in its environment (no X, no
+// Wayland, not even Wayland's default socket) and the given video driver, or
+// SDL's own choice when `driver` is empty.
+Outcome runWithoutDisplay(const std::string& driver) {
+    char dir[] = "/tmp/velkor-live-XXXXXX";
+    if (!mkdtemp(dir)) return Outcome{};
+    const std::string errors = std::string(dir) + "/stderr.txt";
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR -u SDL_VIDEODRIVER";
+    if (!driver.empty()) command += " SDL_VIDEODRIVER=" + driver;
+    command += " timeout 20 " + kLive + " </dev/null >/dev/null 2>" + errors;
+    Outcome run;
+    int status = std::system(command.c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errors);
+    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
+    std::remove(errors.c_str());
+    rmdir(dir);
+    return run;
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (auto& l : lines) text += l + "\n";
+    return text;
+}
+
+class LiveWithoutDisplay : public ::testing::TestWithParam<std::string> {
+protected:
+    static void SetUpTestSuite() {
+        struct stat st;
+        ASSERT_EQ(stat(kLive.c_str(), &st), 0) << kLive;
+    }
+};
+
+}  // namespace
+
+TEST_P(LiveWithoutDisplay, RefusesAtOnceWithOneLineSayingWhatToDo) {
+    Outcome run = runWithoutDisplay(GetParam());
+    EXPECT_NE(run.status, 124) << "still running after 20 s";
+    EXPECT_NE(run.status, 0);
+    ASSERT_EQ(run.lines.size(), 1u) << joined(run.lines);
+    EXPECT_TRUE(contains(run.lines[0], "display")) << run.lines[0];
+    EXPECT_TRUE(contains(run.lines[0], "xvfb-run")) << run.lines[0];
+    EXPECT_TRUE(contains(run.lines[0], "velkor-capture")) << run.lines[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, LiveWithoutDisplay, ::testing::Values("", "offscreen", "dummy"),
+                         [](const auto& info) { return info.param.empty() ? std::string("SdlsChoice") : info.param; });
+
+// A real driver asked for by name that cannot open goes the show's way: the
+// dialog and the display fail and the show reports it, without the advice.
+TEST(LiveForcedDriver, UnavailableRealDriverKeepsTheShowsOwnErrors) {
+    Outcome run = runWithoutDisplay("x11");
+    EXPECT_NE(run.status, 124) << "still running after 20 s";
+    std::string text = joined(run.lines);
+    EXPECT_FALSE(contains(text, "xvfb-run")) << text;
+    EXPECT_TRUE(contains(text, "Set Display Mode failed")) << text;
+}
