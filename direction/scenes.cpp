@@ -4,6 +4,7 @@
 
 #include "assets/assets.h"
 #include "audio/audio.h"
+#include "direction/cues.h"
 #include "direction/direction.h"
 #include "platform/bass/bass.h"
 #include "scene/scene.h"
@@ -67,7 +68,9 @@ void startScene1() {
     buildZlin();
     openStream("DATA\\music.mp3");
     g_musicPos = 0;
-    BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
+    // A music too short for the show plays once; a clock then carries the show on.
+    bool lasts = musicLastsTheShow("DATA\\music.mp3", kShowMusicBytes);
+    BASS_StreamPlay(g_stream, 0, lasts ? BASS_SAMPLE_LOOP : 0);
     g_musicPolling = 1;
     g_pollerThread = CreateThread(nullptr, 0, musicPollerThread, nullptr, 0, &g_pollerThreadId);
     g_cameraFrame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -150.0f);

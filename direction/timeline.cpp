@@ -1,18 +1,13 @@
 // The timeline: 27 cues keyed on the byte position of the playing stream.
 #include <cstdio>
 
+#include "direction/cues.h"
 #include "direction/direction.h"
 #include "display/display.h"
 #include "scene/scene.h"
 #include "shell/state.h"
 
 namespace {
-
-constexpr uint32_t kCuePositions[27] = {
-    46076,    488884,   965036,   1453660,  1922412,  2873392,  3800968,  4747584,  4800000,
-    5220928,  5270000,  5610000,  5691256,  7625968,  9526380,  11436032, 13341332, 14064293,
-    14304870, 15026601, 15238296, 15958798, 16199375, 16907768, 17142472, 19030000, 20800000,
-};
 
 void hide(IDirect3DRMFrame* frame) { frame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -30000.0f); }
 

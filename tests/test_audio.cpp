@@ -14,6 +14,7 @@
 
 #include "audio/audio.h"
 #include "audio_files.h"
+#include "stderr_lines.h"
 #include "platform/bass/bass.h"
 #include "platform/virtual/virtual.h"
 #include "shell/shell.h"
@@ -131,6 +132,52 @@ TEST_F(Sound, MissingFileShowsTheThirdMessageAndTheShowGoesOn) {
     Sleep(20);
     EXPECT_GT(g_musicPos.load(), 0u);
     EXPECT_LT(g_musicPos.load(), 1234u * 10);
+}
+
+// Music that cannot carry the show's time hands it to a clock: with no
+// stream from 0 at the scene's start, with a short music from its length at
+// its end, which it plays once and then falls silent; a music long enough
+// keeps the position and loops as before.
+TEST_F(Sound, MusicThatCannotLastTheShowHandsItsTimeToAClock) {
+    const DWORD second = 176400;
+    startPoller();
+    // No stream at all.
+    stderrLines([&] { EXPECT_EQ(openStream((dir + "\\absent.mp3").c_str()), 0); });
+    g_musicPos = 0;
+    EXPECT_FALSE(musicLastsTheShow("DATA\\music.mp3", 100 * second));
+    Sleep(1000);
+    EXPECT_NEAR((double)g_musicPos.load(), second, 400);
+    Sleep(500);
+    EXPECT_NEAR((double)g_musicPos.load(), 1.5 * second, 400);
+
+    // Four seconds of music for a show that needs ten: said once, played once.
+    BASS_Free();
+    ASSERT_EQ(openStream(music.c_str()), 1);
+    g_musicPos = 0;
+    bool lasts = true;
+    auto lines = stderrLines([&] { lasts = musicLastsTheShow("DATA\\music.mp3", 10 * second); });
+    EXPECT_FALSE(lasts);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(contains(lines[0], "DATA/music.mp3: the music lasts 4.0 s, the show needs 10.0 s")) << lines[0];
+    ASSERT_TRUE(BASS_StreamPlay(g_stream, 0, lasts ? BASS_SAMPLE_LOOP : 0));
+    size_t start = heardNow();
+    Sleep(3000);
+    EXPECT_NEAR((double)g_musicPos.load(), 3.0 * second, 400);
+    Sleep(3000);  // a second past the music's end
+    EXPECT_NEAR((double)g_musicPos.load(), 6.0 * second, 400);
+    EXPECT_GT(peak(start + 44100 * 3, start + 44100 * 4 - 441), 11000);
+    EXPECT_EQ(peak(start + 44100 * 4 + 441, heardNow()), 0);
+    Sleep(4000);
+    EXPECT_NEAR((double)g_musicPos.load(), 10.0 * second, 400);
+
+    // Long enough: the music's own position again, looping at its length.
+    BASS_Free();
+    ASSERT_EQ(openStream(music.c_str()), 1);
+    g_musicPos = 0;
+    EXPECT_TRUE(musicLastsTheShow("DATA\\music.mp3", 4 * second));
+    ASSERT_TRUE(BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP));
+    Sleep(5000);
+    EXPECT_NEAR((double)g_musicPos.load(), 1.0 * second, 400);
 }
 
 // The order of a run: jingle and poller, the loading fade, BASS_Free, the

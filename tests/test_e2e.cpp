@@ -10,11 +10,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -233,6 +235,75 @@ TEST_F(WholeShow, EscapeEndsWithZeroAtAnyMoment) {
         }
         EXPECT_TRUE(freed) << m.at;
         if (m.lastCue > 0) EXPECT_EQ(lastCue, m.lastCue) << m.at;
+    }
+}
+
+namespace {
+
+// A DATA folder like the generated one but with its own music.mp3, made by
+// `makeMusic` from the real one's bytes (nothing: no file).
+std::string dataWithMusic(const std::string& name, const std::function<std::string(const std::string&)>& makeMusic) {
+    std::string dir = tempDir() + "/" + name;
+    mkdir(dir.c_str(), 0755);
+    mkdir((dir + "/DATA").c_str(), 0755);
+    std::string real = slurp("DATA/music.mp3");
+    for (const char* f : {"123.jpg", "arrow1.jpg", "arrow2.jpg", "back.jpg", "blin.3d", "box.3d", "flower.3d",
+                          "girls.jpg", "grass.jpg", "knot.3d", "loading.jpg", "menu.wav", "pyr.3d", "s_t.3d",
+                          "scream.jpg", "suba.jpg", "te.jpg", "text.jpg", "text1.jpg", "text2.jpg", "text3.jpg",
+                          "text4.jpg", "wave.raw", "zag.3d", "zlin.3d", "zug.jpg"}) {
+        std::string from = std::string(VELKOR_SOURCE_DIR) + "/DATA/" + f, to = dir + "/DATA/" + f;
+        unlink(to.c_str());
+        EXPECT_EQ(symlink(from.c_str(), to.c_str()), 0) << to;
+    }
+    std::string music = makeMusic(real);
+    if (!music.empty()) std::ofstream(dir + "/DATA/music.mp3", std::ios::binary) << music;
+    return dir;
+}
+
+}  // namespace
+
+// Music that cannot carry the show's time: the show still runs its whole
+// course, every cue at the time the music would have given it, and ends by
+// itself. The clock counts 176,400 bytes a second from the start of scene 1.
+TEST_F(WholeShow, BrokenOrShortMusicStillRunsEveryCueOnTime) {
+    struct Case {
+        const char* name;
+        std::function<std::string(const std::string&)> make;
+        const char* says;  // on stderr
+    };
+    const Case cases[] = {
+        {"missing", [](const std::string&) { return std::string(); }, "Create Stream File FAULT!"},
+        {"garbage", [](const std::string&) { return std::string(50000, '\x55'); }, "Create Stream File FAULT!"},
+        {"short", [](const std::string& real) { return real.substr(0, 100000); },
+         "DATA/music.mp3: the music lasts"},
+    };
+    for (const Case& c : cases) {
+        std::string dir = dataWithMusic(c.name, c.make);
+        std::string command = "cd " + dir + " && " + kCapture + " --fps 30 --trace t.txt 2>stderr.txt";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name;
+        std::string said = slurp(dir + "/stderr.txt");
+        EXPECT_NE(said.find(c.says), std::string::npos) << c.name << ": " << said;
+        auto trace = readTrace(dir + "/t.txt");
+        ASSERT_FALSE(trace.empty()) << c.name;
+        EXPECT_EQ(trace.back().text, "exit 0") << c.name;
+        EXPECT_LT(trace.back().ms, 200000) << c.name;
+        double sceneStart = -1;
+        int cues = 0;
+        for (auto& t : trace) {
+            int k = 0;
+            unsigned position = 0;
+            if (t.text == "scene 1") sceneStart = t.ms;
+            if (sscanf(t.text.c_str(), "cue %d at %u", &k, &position) == 2 && k > 1) {
+                cues++;
+                ASSERT_GT(sceneStart, 0) << c.name;
+                // Within two passes of the cue's time on the music's scale.
+                double due = sceneStart + kCues[k - 1] / 176.4;
+                EXPECT_GE(t.ms, due - 1) << c.name << " cue " << k;
+                EXPECT_LE(t.ms, due + 70) << c.name << " cue " << k;
+            }
+        }
+        EXPECT_EQ(cues, 26) << c.name;
     }
 }
 

@@ -324,6 +324,17 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, DWORD param, SYNCPROC proc, 
     return sync;
 }
 
+DWORD BASS_StreamGetLength(HSTREAM handle) {
+    int64_t frames = -1;
+    {
+        AudioGuard guard;
+        if (Stream* s = findStream(handle)) frames = s->frames;
+    }
+    DWORD length = frames < 0 ? 0xFFFFFFFFu : (DWORD)std::min<int64_t>(frames * 4, 0xFFFFFFFCu);
+    sysTrace("BASS_StreamGetLength(%u) = %u", handle, length);
+    return length;
+}
+
 DWORD BASS_ChannelGetPosition(DWORD handle) {
     AudioGuard guard;
     Stream* s = findStream(handle);

@@ -24,6 +24,9 @@ BOOL BASS_SetVolume(DWORD volume);
 HSTREAM BASS_StreamCreateFile(BOOL memory, const void* file, DWORD offset, DWORD length, DWORD flags);
 BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags);
 HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, DWORD param, SYNCPROC proc, DWORD user);
+// Length of the stream's decoded sound in bytes of 16-bit stereo data;
+// 0xFFFFFFFF (-1) for a bad handle.
+DWORD BASS_StreamGetLength(HSTREAM handle);
 // Bytes of 16-bit stereo data heard so far; 0xFFFFFFFF (-1) for a bad handle.
 DWORD BASS_ChannelGetPosition(DWORD handle);
 // freq: samples per second (-1 leaves it); volume 0..100 (-1 leaves it);
