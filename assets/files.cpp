@@ -16,24 +16,24 @@ bool readWholeFile(const char* fileName, std::vector<uint8_t>& bytes, uint64_t l
     std::string path = assetPath(fileName);
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open (%s)\n", fileName, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open (%s)\n", path.c_str(), std::strerror(errno));
         return false;
     }
     bool ok = false;
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
     if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-        std::fprintf(stderr, "%s: cannot read (%s)\n", fileName, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot read (%s)\n", path.c_str(), std::strerror(errno));
     } else if (size == 0) {
-        std::fprintf(stderr, "%s: file is empty\n", fileName);
+        std::fprintf(stderr, "%s: file is empty\n", path.c_str());
     } else if ((uint64_t)size > limit) {
-        std::fprintf(stderr, "%s: file is %ld bytes, more than the %llu it may have\n", fileName, size,
+        std::fprintf(stderr, "%s: file is %ld bytes, more than the %llu it may have\n", path.c_str(), size,
                      (unsigned long long)limit);
     } else {
         bytes.resize((size_t)size);
         size_t got = std::fread(bytes.data(), 1, bytes.size(), file);
         if (got != bytes.size()) {
-            std::fprintf(stderr, "%s: read %zu of its %ld bytes\n", fileName, got, size);
+            std::fprintf(stderr, "%s: read %zu of its %ld bytes\n", path.c_str(), got, size);
             bytes.clear();
         } else {
             ok = true;

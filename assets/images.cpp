@@ -78,29 +78,31 @@ bool decodeJpeg(const void* source, void* destination, uint32_t byteCount, uint3
                 int* height, const char* fileName) {
     *width = 0;
     *height = 0;
+    std::string path = assetPath(fileName);
+    const char* shown = path.c_str();
     tjhandle decoder = tjInitDecompress();
     if (!decoder) {
-        std::fprintf(stderr, "%s: no JPEG decoder (%s)\n", fileName, tjGetErrorStr2(nullptr));
+        std::fprintf(stderr, "%s: no JPEG decoder (%s)\n", shown, tjGetErrorStr2(nullptr));
         return false;
     }
     bool ok = false;
     int w = 0, h = 0, subsampling = 0, colorspace = 0;
     auto* bytes = static_cast<const unsigned char*>(source);
     if (tjDecompressHeader3(decoder, bytes, byteCount, &w, &h, &subsampling, &colorspace) != 0) {
-        std::fprintf(stderr, "%s: not a decodable JPEG picture (%s)\n", fileName, tjGetErrorStr2(decoder));
+        std::fprintf(stderr, "%s: not a decodable JPEG picture (%s)\n", shown, tjGetErrorStr2(decoder));
     } else if (w <= 0 || h <= 0) {
-        std::fprintf(stderr, "%s: not a decodable JPEG picture (no size in its header)\n", fileName);
+        std::fprintf(stderr, "%s: not a decodable JPEG picture (no size in its header)\n", shown);
     } else if ((uint64_t)w * (uint64_t)h * 3 > capacity) {
-        std::fprintf(stderr, "%s: picture of %d x %d pixels is too large to decode\n", fileName, w, h);
+        std::fprintf(stderr, "%s: picture of %d x %d pixels is too large to decode\n", shown, w, h);
     } else if (tjDecompress2(decoder, bytes, byteCount, static_cast<unsigned char*>(destination), w, 0, h,
                              TJPF_RGB, TJFLAG_ACCURATEDCT) != 0) {
         if (tjGetErrorCode(decoder) == TJERR_WARNING) {
             // Damaged data (a truncated file, say): every row has been written.
-            std::fprintf(stderr, "%s: damaged JPEG data (%s), using what it holds\n", fileName,
+            std::fprintf(stderr, "%s: damaged JPEG data (%s), using what it holds\n", shown,
                          tjGetErrorStr2(decoder));
             ok = true;
         } else {
-            std::fprintf(stderr, "%s: cannot decode the JPEG picture (%s)\n", fileName, tjGetErrorStr2(decoder));
+            std::fprintf(stderr, "%s: cannot decode the JPEG picture (%s)\n", shown, tjGetErrorStr2(decoder));
         }
     } else {
         ok = true;
@@ -117,18 +119,20 @@ void loadJpegBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
                    int sizeSelector) {
     if (sizeSelector < 0 || sizeSelector > 5) return;
     const PictureSize& size = kSelectorSizes[sizeSelector];
+    std::string path = assetPath(fileName);
+    const char* shown = path.c_str();
     int width = 0, height = 0;
     if (byteCount > kPictureBufferBytes) {
-        std::fprintf(stderr, "%s: file is %u bytes, more than the %u it may have\n", fileName, byteCount,
+        std::fprintf(stderr, "%s: file is %u bytes, more than the %u it may have\n", shown, byteCount,
                      kPictureBufferBytes);
     } else if (byteCount == 0) {
-        std::fprintf(stderr, "%s: file is empty\n", fileName);
+        std::fprintf(stderr, "%s: file is empty\n", shown);
     } else if (decodeJpeg(bytes, s_decoded, byteCount, sizeof s_decoded, &width, &height, fileName)) {
         if (width == size.width && height == size.height) {
             copyBlocks64(destination, s_decoded, size.bytes);
             return;
         }
-        std::fprintf(stderr, "%s: picture is %d x %d pixels, expected %d x %d\n", fileName, width, height,
+        std::fprintf(stderr, "%s: picture is %d x %d pixels, expected %d x %d\n", shown, width, height,
                      size.width, size.height);
     }
     std::memset(destination, 0, size.bytes);
@@ -154,14 +158,15 @@ void convertScreenPicture(const uint8_t* rgb, uint32_t* destination) {
 
 void loadRawPicture(const char* fileName) {
     std::string path = assetPath(fileName);
-    FILE* file = std::fopen(path.c_str(), "rb");
+    const char* shown = path.c_str();
+    FILE* file = std::fopen(shown, "rb");
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open (%s)\n", fileName, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open (%s)\n", shown, std::strerror(errno));
         return;
     }
     size_t got = std::fread(g_waveMap, 1, sizeof g_waveMap, file);
     std::fclose(file);
     if (got < sizeof g_waveMap)
-        std::fprintf(stderr, "%s: holds %zu of the %zu bytes of a wave map; the rest is left as it was\n", fileName,
+        std::fprintf(stderr, "%s: holds %zu of the %zu bytes of a wave map; the rest is left as it was\n", shown,
                      got, sizeof g_waveMap);
 }

@@ -1,7 +1,9 @@
 // The .3d mesh reader: vertices, triangles, an optional key track and
 // optional texture coordinates into the global mesh tables.
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "assets/assets.h"
@@ -67,6 +69,25 @@ struct Reader {
     }
 };
 
+// What was wrong with one file, said in one line when the reading ends.
+struct Problems {
+    const char* fileName;
+    std::string text;
+
+    void add(const char* format, ...) __attribute__((format(printf, 2, 3))) {
+        char part[200];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(part, sizeof part, format, args);
+        va_end(args);
+        text += text.empty() ? "" : "; ";
+        text += part;
+    }
+    ~Problems() {
+        if (!text.empty()) std::fprintf(stderr, "%s: %s\n", assetPath(fileName).c_str(), text.c_str());
+    }
+};
+
 // Empties the tables of the sections the caller asked for and the file could
 // not give.
 void clearKeys() {
@@ -78,6 +99,7 @@ void clearKeys() {
 
 void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCount, int keyTrack, int texCoords) {
     Reader in{bytes, byteCount, 0};
+    Problems problems{fileName, {}};
     g_meshVertexCount = 0;
     g_meshFaceCount = 0;
     g_meshFaceData[0] = 0;
@@ -86,19 +108,19 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
 
     // Vertex section.
     if (!in.has(2)) {
-        std::fprintf(stderr, "%s: file ends before the vertex count\n", fileName);
+        problems.add("file ends before the vertex count");
         return;
     }
     uint32_t announced = in.u16();
     uint32_t available = (in.size - in.at) / 12;
     uint32_t vertices = announced;
     if (vertices > (uint32_t)kMaxMeshVertices) {
-        std::fprintf(stderr, "%s: %u vertices announced, more than the %d a mesh may have; the rest are left out\n",
-                     fileName, announced, kMaxMeshVertices);
+        problems.add("%u vertices announced, more than the %d a mesh may have (the rest are left out)", announced,
+                     kMaxMeshVertices);
         vertices = kMaxMeshVertices;
     }
     if (vertices > available) {
-        std::fprintf(stderr, "%s: %u vertices announced, file ends after %u\n", fileName, announced, available);
+        problems.add("%u vertices announced, file ends after %u", announced, available);
         vertices = available;
     }
     for (uint32_t i = 0; i < vertices; i++) g_meshVertices[i] = in.point();
@@ -108,19 +130,19 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
 
     // Face section: 3, i1, i3, i2 per triangle, closed by 0.
     if (!in.has(2)) {
-        std::fprintf(stderr, "%s: file ends before the face count\n", fileName);
+        problems.add("file ends before the face count");
         return;
     }
     announced = in.u16();
     available = (in.size - in.at) / 8;
     uint32_t faces = announced;
     if (faces > kMaxFaces) {
-        std::fprintf(stderr, "%s: %u faces announced, more than the %u a mesh may have; the rest are left out\n",
-                     fileName, announced, kMaxFaces);
+        problems.add("%u faces announced, more than the %u a mesh may have (the rest are left out)", announced,
+                     kMaxFaces);
         faces = kMaxFaces;
     }
     if (faces > available) {
-        std::fprintf(stderr, "%s: %u faces announced, file ends after %u\n", fileName, announced, available);
+        problems.add("%u faces announced, file ends after %u", announced, available);
         faces = available;
     }
     uint32_t words = 0, kept = 0, dropped = 0, firstBad = 0, badIndex = 0;
@@ -143,7 +165,7 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
     g_meshFaceData[words] = 0;
     g_meshFaceCount = (uint16_t)kept;
     if (dropped)
-        std::fprintf(stderr, "%s: face %u uses vertex %u of %u; %u such faces are left out\n", fileName, firstBad,
+        problems.add("face %u uses vertex %u of %u (%u such faces are left out)", firstBad,
                      badIndex, vertices, dropped);
     if (announced > available) return;
     in.at += (announced - faces) * 8;
@@ -152,7 +174,7 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
     // number reaches the bound.
     if (keyTrack == 1) {
         if (!in.has(kKeyHeadBytes)) {
-            std::fprintf(stderr, "%s: file ends inside the key track head\n", fileName);
+            problems.add("file ends inside the key track head");
             return;
         }
         in.at += 10;
@@ -184,11 +206,10 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
         }
         g_keyStoredCount = stored;
         if (records > (uint32_t)kMaxKeys)
-            std::fprintf(stderr, "%s: key track holds %u keys, more than the %d kept; the rest are left out\n",
-                         fileName, records, kMaxKeys);
+            problems.add("key track holds %u keys, more than the %d kept (the rest are left out)", records,
+                         kMaxKeys);
         if (!complete) {
-            std::fprintf(stderr, "%s: key track ends after %u keys, before a frame at or above its bound %d\n",
-                         fileName, records, bound);
+            problems.add("key track ends after %u keys, before a frame at or above its bound %d", records, bound);
             return;
         }
     }
@@ -196,26 +217,24 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
     // Texture coordinates: one u, v pair per vertex.
     if (texCoords == 1) {
         if (!in.has(2)) {
-            std::fprintf(stderr, "%s: file ends before the texture coordinate count\n", fileName);
+            problems.add("file ends before the texture coordinate count");
             return;
         }
         announced = in.u16();
         available = (in.size - in.at) / 8;
         uint32_t pairs = announced;
         if (pairs > vertices) {
-            std::fprintf(stderr, "%s: %u texture coordinate pairs announced for %u vertices; the rest are left out\n",
-                         fileName, announced, vertices);
+            problems.add("%u texture coordinate pairs announced for %u vertices (the rest are left out)", announced,
+                         vertices);
             pairs = vertices;
         }
         if (pairs > kMaxTexCoordPairs) {
-            std::fprintf(stderr,
-                         "%s: %u texture coordinate pairs announced, more than the %u kept; the rest are left out\n",
-                         fileName, announced, kMaxTexCoordPairs);
+            problems.add("%u texture coordinate pairs announced, more than the %u kept (the rest are left out)",
+                         announced, kMaxTexCoordPairs);
             pairs = kMaxTexCoordPairs;
         }
         if (pairs > available) {
-            std::fprintf(stderr, "%s: %u texture coordinate pairs announced, file ends after %u\n", fileName,
-                         announced, available);
+            problems.add("%u texture coordinate pairs announced, file ends after %u", announced, available);
             pairs = available;
         }
         for (uint32_t i = 0; i < 2 * pairs; i++) g_meshTexCoords[i] = in.f32();

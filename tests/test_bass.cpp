@@ -161,6 +161,42 @@ TEST_F(Bass, StreamsNeedAnOpenLibraryAndAReadableFile) {
     EXPECT_EQ(BASS_ChannelGetPosition(first), 0xFFFFFFFFu);
 }
 
+// A sound file that plays but is not what the show expects says what was
+// found, in one line naming the file; one that cannot play says why.
+TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
+    ASSERT_TRUE(init());
+    std::string cutWav = wav("cutdata.wav", sine(44100, 441, 44100, 8000));
+    std::filesystem::resize_file(cutWav, 44 + 40000 + 2);  // inside its data, mid-frame
+    std::string cutMp3 = mp3("cut.mp3", 44100 * 4);
+    std::filesystem::resize_file(cutMp3, std::filesystem::file_size(cutMp3) / 2);
+    ASSERT_TRUE(writeMp3(dir + "/low.mp3", 22050, 1, monoSine(200, 15000)));
+    const struct {
+        std::string path;
+        bool plays;
+        std::vector<const char*> says;  // empty: nothing to say
+    } cases[] = {
+        {wav("fine.wav", sine(4410, 441, 44100, 8000)), true, {}},
+        {mp3("fine.mp3", 44100), true, {}},
+        {dir + "/missing.wav", false, {"cannot open", "No such file"}},
+        {cutWav, true, {"cut short"}},
+        {wav("m.wav", monoSine(100, 20000), 22050, 1, 8), true, {"22050 Hz mono 8-bit", "converted"}},
+        {cutMp3, true, {"cut short", "frames"}},
+        {dir + "/low.mp3", true, {"22050 Hz mono", "converted"}},
+    };
+    for (const auto& c : cases) {
+        HSTREAM h = 0;
+        auto lines = stderrLines([&] { h = BASS_StreamCreateFile(0, c.path.c_str(), 0, 0, 0); });
+        EXPECT_EQ(h != 0, c.plays) << c.path;
+        ASSERT_EQ(lines.size(), c.says.empty() ? 0u : 1u) << c.path << (lines.empty() ? "" : ": " + lines[0]);
+        for (const char* part : c.says)
+            EXPECT_TRUE(contains(lines[0], c.path + ": ") && contains(lines[0], part)) << lines[0];
+    }
+    // The cut WAV plays the whole frames it holds.
+    HSTREAM h = 0;
+    stderrLines([&] { h = BASS_StreamCreateFile(0, cutWav.c_str(), 0, 0, 0); });
+    EXPECT_EQ(BASS_StreamGetLength(h), 40000u);
+}
+
 TEST_F(Bass, WavAndMp3AreConvertedToStereoAt44100AndMp3IsGapless) {
     std::vector<int16_t> pcm;
     ASSERT_TRUE(bassDecodeFile(wav("m.wav", monoSine(100, 20000), 22050, 1, 8).c_str(), pcm));  // 8-bit

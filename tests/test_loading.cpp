@@ -199,9 +199,9 @@ TEST_F(Loading, MissingFilesEachGiveOneLineAndLoadingGoesOn) {
     std::memset(imageZug.buffer1, 0x55, 786432);
     auto lines = stderrLines([] { loadAllAssets(); });
     std::vector<std::string> files;
-    for (const char* m : kMeshNames) files.push_back(std::string("DATA\\") + m + ":");
-    for (int p = 3; p < 16; p++) files.push_back(std::string("DATA\\") + kPictureNames[p] + ":");
-    files.push_back("DATA\\wave.raw:");
+    for (const char* m : kMeshNames) files.push_back(std::string("DATA/") + m + ":");
+    for (int p = 3; p < 16; p++) files.push_back(std::string("DATA/") + kPictureNames[p] + ":");
+    files.push_back("DATA/wave.raw:");
     ASSERT_EQ(lines.size(), files.size());
     for (size_t i = 0; i < files.size(); i++) EXPECT_EQ(lines[i].rfind(files[i], 0), 0u) << lines[i];
     for (auto* m : {meshZag, meshZlin, meshSt, meshStShell, meshKnot, meshBox, meshPyr, meshBlin, meshFlower})

@@ -12,6 +12,7 @@
 #include <mpg123.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,21 +57,43 @@ bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8
 }
 
 bool decodeWav(const std::string& path, std::vector<int16_t>& out) {
-    SDL_RWops* rw = SDL_RWFromFile(path.c_str(), "rb");
-    if (!rw) {
-        fprintf(stderr, "%s: cannot open the file\n", path.c_str());
-        return false;
-    }
+    // A strict load first, to tell a cut-short file; then SDL's usual lenient
+    // one, which keeps every whole block the file holds.
     SDL_AudioSpec spec;
     Uint8* data = nullptr;
     Uint32 bytes = 0;
-    if (!SDL_LoadWAV_RW(rw, 1, &spec, &data, &bytes)) {
-        fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), SDL_GetError());
-        return false;
+    std::string cut;
+    for (const char* truncation : {"strict", "dropblock"}) {
+        SDL_RWops* rw = SDL_RWFromFile(path.c_str(), "rb");
+        if (!rw) {
+            fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), SDL_GetError());
+            return false;
+        }
+        SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, truncation);
+        bool loaded = SDL_LoadWAV_RW(rw, 1, &spec, &data, &bytes) != nullptr;
+        SDL_ResetHint(SDL_HINT_WAVE_TRUNCATION);
+        if (loaded) break;
+        if (!cut.empty()) {
+            fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), SDL_GetError());
+            return false;
+        }
+        cut = SDL_GetError();
     }
     bool ok = spec.channels >= 1 && spec.freq > 0 &&
               convertToOutput(spec.format, spec.channels, spec.freq, data, bytes, out, path);
     SDL_FreeWAV(data);
+    if (ok) {
+        std::string found;
+        if (!cut.empty()) found = "the file is cut short (" + cut + "), so it plays only what it holds";
+        if (spec.format != AUDIO_S16SYS || spec.channels != 2 || spec.freq != kRate) {
+            char format[96];
+            snprintf(format, sizeof format, "%d Hz %s %d-bit%s sound, converted to %d Hz stereo 16-bit", spec.freq,
+                     spec.channels == 1 ? "mono" : spec.channels == 2 ? "stereo" : "multichannel",
+                     (int)SDL_AUDIO_BITSIZE(spec.format), SDL_AUDIO_ISFLOAT(spec.format) ? " float" : "", kRate);
+            found += (found.empty() ? "" : "; ") + std::string(format);
+        }
+        if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
+    }
     return ok;
 }
 
@@ -163,7 +186,7 @@ Kind sniff(const std::string& path) {
     }
     FILE* f = fopen(path.c_str(), "rb");
     if (!f) {
-        fprintf(stderr, "%s: cannot open the file\n", path.c_str());
+        fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), strerror(errno));
         return Kind::None;
     }
     unsigned char head[12] = {};
@@ -293,6 +316,39 @@ void decodeInto(BassMp3Reader& r, int16_t* dst, int64_t n, bool loop) {
 
 }  // namespace
 
+namespace {
+
+// What an MP3 file holds that is not what the show expects: a file cut short
+// of the frames its header announces, another rate, one channel. Empty when
+// all is as expected or the file cannot be read (reported elsewhere).
+std::string mp3Findings(const std::string& path) {
+    mpg123_handle* mh = newMp3Decoder(path, false);
+    if (!mh) return "";
+    std::string found;
+    if (mpg123_open(mh, path.c_str()) == MPG123_OK) {
+        off_t announced = mpg123_framelength(mh);  // from the Xing/Info header, or estimated
+        mpg123_frameinfo info;
+        bool known = mpg123_scan(mh) == MPG123_OK && mpg123_info(mh, &info) == MPG123_OK;
+        off_t held = mpg123_framelength(mh);
+        char text[160];
+        if (known && announced > 0 && held >= 0 && announced > held + held / 100 + 1) {
+            snprintf(text, sizeof text, "cut short: it holds %ld of the %ld MP3 frames its header announces",
+                     (long)held, (long)announced);
+            found = text;
+        }
+        if (known && (info.rate != kRate || info.mode == MPG123_M_MONO)) {
+            snprintf(text, sizeof text, "%ld Hz %s sound, converted to %d Hz stereo", info.rate,
+                     info.mode == MPG123_M_MONO ? "mono" : "stereo", kRate);
+            found += (found.empty() ? "" : "; ") + std::string(text);
+        }
+        mpg123_close(mh);
+    }
+    mpg123_delete(mh);
+    return found;
+}
+
+}  // namespace
+
 std::string bassNativePath(const char* file) {
     std::string path = file ? file : "";
     for (char& c : path)
@@ -317,10 +373,14 @@ bool bassOpenSound(const char* file, BassSound& out) {
     if (kind == Kind::Mp3) out.reader = openMp3Reader(path);
     if (out.reader) {
         out.frames = out.reader->frames;
-        return true;
+    } else {
+        if (!decodeWhole(path, kind, out.pcm)) return false;
+        out.frames = (int64_t)(out.pcm.size() / 2);
     }
-    if (!decodeWhole(path, kind, out.pcm)) return false;
-    out.frames = (int64_t)(out.pcm.size() / 2);
+    if (kind == Kind::Mp3) {
+        std::string found = mp3Findings(path);
+        if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
+    }
     return true;
 }
 
