@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 std::string assetPath(const char* fileName) {
     std::string path(fileName);
     for (char& c : path)
@@ -16,7 +19,7 @@ bool readWholeFile(const char* fileName, std::vector<uint8_t>& bytes, uint64_t l
     std::string path = assetPath(fileName);
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open (%s)\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), std::strerror(errno));
         return false;
     }
     bool ok = false;
@@ -41,4 +44,15 @@ bool readWholeFile(const char* fileName, std::vector<uint8_t>& bytes, uint64_t l
     }
     std::fclose(file);
     return ok;
+}
+
+void warnIfNoAssetFolder(const char* program) {
+    struct stat st;
+    if (stat("DATA", &st) == 0 && S_ISDIR(st.st_mode)) return;
+    char here[4096];
+    const char* folder = getcwd(here, sizeof here) ? here : "the current folder";
+    std::fprintf(stderr,
+                 "%s: no DATA folder in %s, so the show has no pictures, meshes or sounds; make it with `make data` "
+                 "in the project's folder and start the show there\n",
+                 program, folder);
 }

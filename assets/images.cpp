@@ -161,7 +161,7 @@ void loadRawPicture(const char* fileName) {
     const char* shown = path.c_str();
     FILE* file = std::fopen(shown, "rb");
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open (%s)\n", shown, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open the file (%s)\n", shown, std::strerror(errno));
         return;
     }
     size_t got = std::fread(g_waveMap, 1, sizeof g_waveMap, file);

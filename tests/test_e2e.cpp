@@ -310,4 +310,29 @@ TEST_F(WholeShow, BrokenOrShortMusicStillRunsEveryCueOnTime) {
 TEST(Capture, BadOptionsGiveUsageAndStatusTwo) {
     for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 2"})
         EXPECT_EQ(run(args), 2) << args;
+    // Outputs that cannot be written are found before the show starts.
+    for (const char* args : {"--shot 5:/no/such/dir/x.png", "--trace /no/such/dir/t.txt", "--shot 1:/tmp",
+                             "--out /no/such/dir/v.mkv"}) {
+        unlink((tempDir() + "/early.txt").c_str());
+        EXPECT_EQ(run("--trace " + tempDir() + "/early.txt " + args), 2) << args;
+        std::string said = slurp(tempDir() + "/stderr.txt");
+        EXPECT_NE(said.find("cannot write"), std::string::npos) << args << ": " << said;
+        EXPECT_EQ(slurp(tempDir() + "/early.txt"), "") << args;  // nothing of the show ran
+    }
+}
+
+TEST(Capture, WithoutDataSaysHowToMakeItFirstAndGoesOn) {
+    std::string dir = tempDir() + "/nodata";
+    mkdir(dir.c_str(), 0755);
+    std::string command = "cd " + dir + " && " + kCapture + " --until 2 2>stderr.txt";
+    int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::istringstream said(slurp(dir + "/stderr.txt"));
+    std::string first, line;
+    std::getline(said, first);
+    EXPECT_NE(first.find("no DATA folder"), std::string::npos) << first;
+    EXPECT_NE(first.find("make data"), std::string::npos) << first;
+    int mentions = 0;
+    while (std::getline(said, line)) mentions += line.find("DATA/") == 0;
+    EXPECT_GT(mentions, 10);  // and then each file, as before
 }

@@ -9,6 +9,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include "assets/files.h"
 #include "platform/win/win.h"
 
 namespace {
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
                 reason.c_str(), self);
         return 1;
     }
+    warnIfNoAssetFolder("velkor");
     static char commandLine[] = "";
     return WinMain(nullptr, nullptr, commandLine, SW_SHOW);
 }

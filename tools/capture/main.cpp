@@ -2,12 +2,17 @@
 // current directory. Takes shots of the virtual screen, writes a trace of
 // cues, scene starts and audio calls, and can script Escape and the close box.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "assets/files.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
@@ -33,6 +38,30 @@ std::vector<Shot> g_shots;
     exit(2);
 }
 
+// Whether `path` can be written: an existing file that is writable, or a new
+// one in a folder that exists and is writable. Otherwise one line and false.
+bool checkWritable(const std::string& path, const char* what) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string problem;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            problem = "it is a folder";
+        else if (access(path.c_str(), W_OK) != 0)
+            problem = strerror(errno);
+    } else if (stat(folder.c_str(), &st) != 0) {
+        problem = "no folder " + folder;
+    } else if (!S_ISDIR(st.st_mode)) {
+        problem = folder + " is not a folder";
+    } else if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        problem = folder + ": " + strerror(errno);
+    }
+    if (!problem.empty())
+        fprintf(stderr, "velkor-capture: cannot write the %s %s (%s)\n", what, path.c_str(), problem.c_str());
+    return problem.empty();
+}
+
 bool parseSeconds(const char* text, double* out) {
     char* end = nullptr;
     double v = strtod(text, &end);
@@ -54,6 +83,7 @@ bool parseInt(const char* text, int lo, int hi, int* out) {
 int main(int argc, char** argv) {
     bool windowed = false;
     int fps = 60;
+    std::string trace;
     CaptureOptions video;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -74,7 +104,7 @@ int main(int argc, char** argv) {
                 usage("--shot takes SECONDS:FILE.png");
             g_shots.push_back(Shot{(int64_t)(seconds * kVtTicksPerSecond), s.substr(colon + 1)});
         } else if (a == "--trace") {
-            vtSetTraceFile(value("--trace"));
+            trace = value("--trace");
         } else if (a == "--escape-at") {
             if (!parseSeconds(value("--escape-at"), &seconds)) usage("--escape-at takes a time in seconds");
             vtScheduleKey(seconds, (int)VK_ESCAPE);
@@ -100,13 +130,21 @@ int main(int argc, char** argv) {
     if (!video.out.empty() && (fps < 30 || fps > 240)) usage("with --out, --fps takes 30 to 240");
     if (video.out.empty() && (video.lossless || video.scale != 1)) usage("--lossless and --scale go with --out");
 
+    // Every output is checked before the show starts, not found unwritable at its end.
+    bool writable = trace.empty() || checkWritable(trace, "trace");
+    for (const auto& shot : g_shots) writable = checkWritable(shot.file, "shot") && writable;
+    if (!video.out.empty()) writable = checkWritable(video.out, "video") && writable;
+    if (!writable) return 2;
+    if (!trace.empty()) vtSetTraceFile(trace);
+    warnIfNoAssetFolder("velkor-capture");
+
     vtSetDisplayRate(fps);
     video.fps = fps;
     vtSetDialogScript(windowed ? std::vector<std::string>{"click:101", "click:103"}
                                : std::vector<std::string>{"click:103"});
 
     std::sort(g_shots.begin(), g_shots.end(), [](const Shot& a, const Shot& b) { return a.at < b.at; });
-    if (!video.out.empty() && !captureStart(video)) return 1;
+    if (!video.out.empty() && !captureStart(video)) return 2;
     vtSetFrameHook([](int64_t ticks, const uint32_t* pixels) {
         for (auto& shot : g_shots)
             if (!shot.taken && shot.at <= ticks) {
