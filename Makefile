@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan tsan clean
+.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean
 
 run: build data
 	./$(BUILD)/velkor
@@ -34,6 +34,13 @@ capture: build data
 
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVELKOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
+
+# The unit tests under ASan + UBSan, without the runs of the whole show
+# (minutes each under the sanitizers; `make asan` runs them too).
+WHOLE_SHOW = ^WholeShow\.|^Data\.TwoRuns
+asan-unit: data
+	$(MAKE) build BUILD=build-asan CMAKE_FLAGS="-DVELKOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
+	ctest --test-dir build-asan --output-on-failure -j $(JOBS) -E '$(WHOLE_SHOW)'
 
 tsan:
 	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DVELKOR_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
