@@ -182,6 +182,8 @@ TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
         {wav("m.wav", monoSine(100, 20000), 22050, 1, 8), true, {"22050 Hz mono 8-bit", "converted"}},
         {cutMp3, true, {"cut short", "frames"}},
         {dir + "/low.mp3", true, {"22050 Hz mono", "converted"}},
+        // Over ten minutes (at a low rate, to keep the file small).
+        {wav("long.wav", std::vector<int16_t>(1000 * 601, 0), 1000, 1, 8), true, {"601 s of sound", "left out"}},
     };
     for (const auto& c : cases) {
         HSTREAM h = 0;
@@ -195,6 +197,8 @@ TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
     HSTREAM h = 0;
     stderrLines([&] { h = BASS_StreamCreateFile(0, cutWav.c_str(), 0, 0, 0); });
     EXPECT_EQ(BASS_StreamGetLength(h), 40000u);
+    stderrLines([&] { h = BASS_StreamCreateFile(0, (dir + "/long.wav").c_str(), 0, 0, 0); });
+    EXPECT_EQ(BASS_StreamGetLength(h), 600u * 44100 * 4);
 }
 
 TEST_F(Bass, WavAndMp3AreConvertedToStereoAt44100AndMp3IsGapless) {

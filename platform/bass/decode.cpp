@@ -20,6 +20,25 @@
 namespace {
 
 constexpr int kRate = 44100;
+// Longest sound decoded whole (the jingle, or music at another rate): ten
+// minutes, 106 MB decoded; what lies beyond is left out.
+constexpr int64_t kMaxWholeSeconds = 600;
+
+// What a file holds that is not what the show expects, gathered for one line.
+void addFinding(std::string& found, const std::string& what) {
+    if (!what.empty()) found += (found.empty() ? "" : "; ") + what;
+}
+
+std::string tooLong(double seconds) {
+    char text[120];
+    if (seconds < 0)
+        snprintf(text, sizeof text, "sound longer than the %lld s a sound may have (the rest is left out)",
+                 (long long)kMaxWholeSeconds);
+    else
+        snprintf(text, sizeof text, "%.0f s of sound, longer than the %lld s a sound may have (the rest is left out)",
+                 seconds, (long long)kMaxWholeSeconds);
+    return text;
+}
 
 bool endsWithNoCase(const std::string& s, const char* suffix) {
     size_t n = strlen(suffix);
@@ -56,7 +75,7 @@ bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8
     return true;
 }
 
-bool decodeWav(const std::string& path, std::vector<int16_t>& out) {
+bool decodeWav(const std::string& path, std::vector<int16_t>& out, std::string& found) {
     // A strict load first, to tell a cut-short file; then SDL's usual lenient
     // one, which keeps every whole block the file holds.
     SDL_AudioSpec spec;
@@ -79,20 +98,26 @@ bool decodeWav(const std::string& path, std::vector<int16_t>& out) {
         }
         cut = SDL_GetError();
     }
+    uint64_t frameBytes = (uint64_t)SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
+    uint64_t maxBytes = (uint64_t)kMaxWholeSeconds * (uint64_t)std::max(spec.freq, 0) * frameBytes;
+    std::string cutOff;
+    if (frameBytes > 0 && spec.freq > 0 && bytes > maxBytes) {
+        cutOff = tooLong((double)bytes / (double)frameBytes / spec.freq);
+        bytes = (Uint32)maxBytes;
+    }
     bool ok = spec.channels >= 1 && spec.freq > 0 &&
               convertToOutput(spec.format, spec.channels, spec.freq, data, bytes, out, path);
     SDL_FreeWAV(data);
     if (ok) {
-        std::string found;
-        if (!cut.empty()) found = "the file is cut short (" + cut + "), so it plays only what it holds";
+        if (!cut.empty()) addFinding(found, "the file is cut short (" + cut + "), so it plays only what it holds");
+        addFinding(found, cutOff);
         if (spec.format != AUDIO_S16SYS || spec.channels != 2 || spec.freq != kRate) {
             char format[96];
             snprintf(format, sizeof format, "%d Hz %s %d-bit%s sound, converted to %d Hz stereo 16-bit", spec.freq,
                      spec.channels == 1 ? "mono" : spec.channels == 2 ? "stereo" : "multichannel",
                      (int)SDL_AUDIO_BITSIZE(spec.format), SDL_AUDIO_ISFLOAT(spec.format) ? " float" : "", kRate);
-            found += (found.empty() ? "" : "; ") + std::string(format);
+            addFinding(found, format);
         }
-        if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
     }
     return ok;
 }
@@ -124,7 +149,7 @@ mpg123_handle* newMp3Decoder(const std::string& path, bool report) {
     return mh;
 }
 
-bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
+bool decodeMp3(const std::string& path, std::vector<int16_t>& out, std::string& found) {
     mpg123_handle* mh = newMp3Decoder(path, true);
     if (!mh) return false;
     int err = MPG123_OK;
@@ -137,10 +162,15 @@ bool decodeMp3(const std::string& path, std::vector<int16_t>& out) {
     long rate = 0;
     int channels = 0, encoding = 0;
     std::vector<int16_t> pcm;
-    off_t length = mpg123_length(mh);  // frames after gapless trimming, when known
-    if (length > 0) pcm.reserve((size_t)length * 2);
+    off_t length = mpg123_length(mh);  // frames after gapless trimming, as the header announces them
+    if (length > 0) pcm.reserve((size_t)std::min<int64_t>(length, kMaxWholeSeconds * kRate) * 2);
     unsigned char buffer[16384];
     for (;;) {
+        if (rate > 0 && (int64_t)pcm.size() >= kMaxWholeSeconds * rate * 2) {
+            addFinding(found, tooLong(-1));
+            ok = true;
+            break;
+        }
         size_t done = 0;
         err = mpg123_read(mh, buffer, sizeof buffer, &done);
         if (err == MPG123_NEW_FORMAT) {
@@ -199,8 +229,8 @@ Kind sniff(const std::string& path) {
     return Kind::None;
 }
 
-bool decodeWhole(const std::string& path, Kind kind, std::vector<int16_t>& out) {
-    bool ok = kind == Kind::Wav ? decodeWav(path, out) : kind == Kind::Mp3 && decodeMp3(path, out);
+bool decodeWhole(const std::string& path, Kind kind, std::vector<int16_t>& out, std::string& found) {
+    bool ok = kind == Kind::Wav ? decodeWav(path, out, found) : kind == Kind::Mp3 && decodeMp3(path, out, found);
     if (ok && out.size() < 2) {
         fprintf(stderr, "%s: the file holds no sound\n", path.c_str());
         ok = false;
@@ -360,7 +390,11 @@ bool bassDecodeFile(const char* file, std::vector<int16_t>& out) {
     out.clear();
     std::string path = bassNativePath(file);
     Kind kind = sniff(path);
-    return kind != Kind::None && decodeWhole(path, kind, out);
+    std::string found;
+    if (kind == Kind::None || !decodeWhole(path, kind, out, found)) return false;
+    if (kind == Kind::Mp3) addFinding(found, mp3Findings(path));
+    if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
+    return true;
 }
 
 bool bassOpenSound(const char* file, BassSound& out) {
@@ -370,17 +404,16 @@ bool bassOpenSound(const char* file, BassSound& out) {
     std::string path = bassNativePath(file);
     Kind kind = sniff(path);
     if (kind == Kind::None) return false;
+    std::string found;
     if (kind == Kind::Mp3) out.reader = openMp3Reader(path);
     if (out.reader) {
         out.frames = out.reader->frames;
     } else {
-        if (!decodeWhole(path, kind, out.pcm)) return false;
+        if (!decodeWhole(path, kind, out.pcm, found)) return false;
         out.frames = (int64_t)(out.pcm.size() / 2);
     }
-    if (kind == Kind::Mp3) {
-        std::string found = mp3Findings(path);
-        if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
-    }
+    if (kind == Kind::Mp3) addFinding(found, mp3Findings(path));
+    if (!found.empty()) fprintf(stderr, "%s: %s\n", path.c_str(), found.c_str());
     return true;
 }
 
