@@ -51,6 +51,9 @@ bool endsWithNoCase(const std::string& s, const char* suffix) {
 // Converts interleaved audio of any SDL format to S16 stereo 44,100 Hz.
 bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8_t* data, size_t bytes,
                      std::vector<int16_t>& out, const std::string& path) {
+    out.clear();
+    size_t frameBytes = (size_t)SDL_AUDIO_BITSIZE(format) / 8 * channels;
+    if (frameBytes == 0 || bytes < frameBytes) return true;  // no whole frame: no sound
     if (format == AUDIO_S16SYS && channels == 2 && rate == kRate) {
         out.resize(bytes / 2 & ~(size_t)1);
         memcpy(out.data(), data, out.size() * 2);
@@ -61,7 +64,6 @@ bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8
         fprintf(stderr, "%s: cannot convert the sound (%s)\n", path.c_str(), SDL_GetError());
         return false;
     }
-    size_t frameBytes = (size_t)SDL_AUDIO_BITSIZE(format) / 8 * channels;
     cvt.len = (int)(bytes / frameBytes * frameBytes);
     std::vector<uint8_t> work((size_t)cvt.len * cvt.len_mult + 16);
     memcpy(work.data(), data, (size_t)cvt.len);
@@ -70,34 +72,65 @@ bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8
         fprintf(stderr, "%s: cannot convert the sound (%s)\n", path.c_str(), SDL_GetError());
         return false;
     }
-    out.resize((size_t)cvt.len_cvt / 4 * 2);
-    memcpy(out.data(), work.data(), out.size() * 2);
+    out.resize((size_t)std::max(cvt.len_cvt, 0) / 4 * 2);
+    if (!out.empty()) memcpy(out.data(), work.data(), out.size() * 2);
+    return true;
+}
+
+constexpr uint64_t kMaxSoundFileBytes = 256u << 20;
+
+uint32_t readLe32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+
+// Reads a WAV file into memory for SDL's loader. The loader allocates as much
+// as a chunk announces before reading it, so a damaged header could ask for
+// gigabytes: every chunk announced longer than the file is cut to what the
+// file holds (and `cut` set). False (reported) when the file cannot be read.
+bool readWavFile(const std::string& path, std::vector<uint8_t>& bytes, bool* cut) {
+    *cut = false;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) {
+        fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), strerror(errno));
+        return false;
+    }
+    long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+    bool ok = size >= 0 && (uint64_t)size <= kMaxSoundFileBytes && fseek(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        bytes.resize((size_t)size);
+        ok = fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    }
+    fclose(f);
+    if (!ok) {
+        if (size >= 0 && (uint64_t)size > kMaxSoundFileBytes)
+            fprintf(stderr, "%s: file is %ld bytes, more than the %llu a sound file may have\n", path.c_str(), size,
+                    (unsigned long long)kMaxSoundFileBytes);
+        else
+            fprintf(stderr, "%s: cannot read the file\n", path.c_str());
+        return false;
+    }
+    for (uint64_t at = 12; at + 8 <= bytes.size();) {
+        uint64_t length = readLe32(&bytes[at + 4]), room = bytes.size() - at - 8;
+        if (length > room) {
+            *cut = true;
+            for (int i = 0; i < 4; i++) bytes[at + 4 + i] = (uint8_t)(room >> (8 * i));
+            break;
+        }
+        at += 8 + length + (length & 1);
+    }
     return true;
 }
 
 bool decodeWav(const std::string& path, std::vector<int16_t>& out, std::string& found) {
-    // A strict load first, to tell a cut-short file; then SDL's usual lenient
-    // one, which keeps every whole block the file holds.
+    std::vector<uint8_t> file;
+    bool cut = false;
+    if (!readWavFile(path, file, &cut)) return false;
     SDL_AudioSpec spec;
     Uint8* data = nullptr;
     Uint32 bytes = 0;
-    std::string cut;
-    for (const char* truncation : {"strict", "dropblock"}) {
-        SDL_RWops* rw = SDL_RWFromFile(path.c_str(), "rb");
-        if (!rw) {
-            fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), SDL_GetError());
-            return false;
-        }
-        SDL_SetHint(SDL_HINT_WAVE_TRUNCATION, truncation);
-        bool loaded = SDL_LoadWAV_RW(rw, 1, &spec, &data, &bytes) != nullptr;
-        SDL_ResetHint(SDL_HINT_WAVE_TRUNCATION);
-        if (loaded) break;
-        if (!cut.empty()) {
-            fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), SDL_GetError());
-            return false;
-        }
-        cut = SDL_GetError();
+    if (!SDL_LoadWAV_RW(SDL_RWFromConstMem(file.data(), (int)file.size()), 1, &spec, &data, &bytes)) {
+        fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), SDL_GetError());
+        return false;
     }
+    file = {};
     uint64_t frameBytes = (uint64_t)SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
     uint64_t maxBytes = (uint64_t)kMaxWholeSeconds * (uint64_t)std::max(spec.freq, 0) * frameBytes;
     std::string cutOff;
@@ -109,7 +142,7 @@ bool decodeWav(const std::string& path, std::vector<int16_t>& out, std::string& 
               convertToOutput(spec.format, spec.channels, spec.freq, data, bytes, out, path);
     SDL_FreeWAV(data);
     if (ok) {
-        if (!cut.empty()) addFinding(found, "the file is cut short (" + cut + "), so it plays only what it holds");
+        if (cut) addFinding(found, "the file is cut short, so it plays only what it holds");
         addFinding(found, cutOff);
         if (spec.format != AUDIO_S16SYS || spec.channels != 2 || spec.freq != kRate) {
             char format[96];
@@ -174,7 +207,15 @@ bool decodeMp3(const std::string& path, std::vector<int16_t>& out, std::string& 
         size_t done = 0;
         err = mpg123_read(mh, buffer, sizeof buffer, &done);
         if (err == MPG123_NEW_FORMAT) {
+            long was = rate;
             mpg123_getformat(mh, &rate, &channels, &encoding);
+            if (was > 0 && rate != was) {
+                // Samples of one rate only: the rest, at another, is left out.
+                addFinding(found, "its sample rate changes midway (the rest is left out)");
+                rate = was;
+                ok = true;
+                break;
+            }
             if (rate <= 0 || channels != 2 || encoding != MPG123_ENC_SIGNED_16) break;
         }
         if (done) {
