@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/rm/raster.h"
+#include "platform/rm/workers.h"
 #include "platform/rm/rm.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
@@ -403,8 +404,9 @@ TEST(RetainedModePixels, PerspectiveTexturingKeepsLinesStraightAndDepthsRight) {
 // The eight-pixel loop and the pixel-by-pixel one draw the same picture, bit
 // for bit: a receding floor (every mip level, blended between levels), a
 // turned translucent picture, a decal and a plain lit quad over each other.
-TEST(RetainedModePixels, EightPixelAndSinglePixelLoopsDrawTheSamePicture) {
-    if (!rm::rasterUseWide(true)) GTEST_SKIP() << "no eight-pixel loop on this processor";
+// Bands of rows drawn by any number of workers, and the two pixel loops, all
+// draw the same picture.
+TEST(RetainedModePixels, AnyNumberOfWorkersAndBothPixelLoopsDrawTheSamePicture) {
     Stage s;
     Image pattern(64, 64, [](int x, int y) -> uint32_t {
         return (uint32_t)((x * 37 + y * 11) & 255) << 16 | (uint32_t)((x ^ y) * 4 & 255) << 8 | (uint32_t)(y * 4);
@@ -427,6 +429,18 @@ TEST(RetainedModePixels, EightPixelAndSinglePixelLoopsDrawTheSamePicture) {
     decal->SetTexture(s.texture(spots, true));
     s.show(decal, s.root, 2.1f, -0.7f, 14)->SetOrientation(s.root, -0.4f, 0.1f, 1, 0, 1, 0.2f);
     s.show(s.quad(0xFF3080C0), s.root, 4.0f, 2.5f, 30);
+    const int threads = rm::renderThreads();
+    rm::setRenderThreads(1);
+    s.render();
+    const std::vector<uint32_t> one(s.pixels(), s.pixels() + 640 * 480);
+    for (int n : {2, 3, 7}) {
+        rm::setRenderThreads(n);
+        s.render();
+        EXPECT_TRUE(std::equal(one.begin(), one.end(), s.pixels())) << n << " threads";
+    }
+    rm::setRenderThreads(threads);
+
+    if (!rm::rasterUseWide(true)) GTEST_SKIP() << "no eight-pixel loop on this processor";
     s.render();
     const std::vector<uint32_t> wide(s.pixels(), s.pixels() + 640 * 480);
     EXPECT_FALSE(rm::rasterUseWide(false));

@@ -114,18 +114,7 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
 
 namespace {
 
-struct Setup {
-    int yStart, yEnd;  // inclusive rows
-    int x0, x1;        // clip columns, x1 inclusive
-    int64_t V[3], dV[3], S[3];
-    double invS[3];
-    // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel
-    // centres folded in); s and t are in texels of level 0, divided by depth.
-    float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;
-    float c0[4], cdx[4], cdy[4];
-    const MipChain* tex;
-    int maxLevel;
-};
+using Setup = RasterSetup;
 
 // Decal pixels are drawn where the filtered coverage (alpha 0..255) reaches half.
 constexpr int kCoverageHalf = 128;
@@ -639,9 +628,10 @@ bool rasterUseWide(bool on) {
     return g_wide;
 }
 
-bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
-                    unsigned flags) {
-    static const auto table = makeTable(std::make_integer_sequence<unsigned, 32>{});
+bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
+                 unsigned flags, RasterSetup& s) {
+    s.yStart = 0;
+    s.yEnd = -1;  // no rows, unless set below
     const RVert* v[3] = {&a, &b, &c};
     int64_t X[3], Y[3];
     for (int i = 0; i < 3; i++) {
@@ -657,15 +647,16 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
     if (!tex || tex->levels == 0) flags &= ~(kTex | kDecal);
     if (!(flags & kTex)) flags &= ~kDecal;
 
-    Setup s;
     int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
     // Rows whose centre (y * 16 + 8) lies within [minY, maxY].
     s.yStart = (int)std::max<int64_t>(-((8 - minY) >> 4), t.y0);
     s.yEnd = (int)std::min<int64_t>((maxY - 8) >> 4, t.y1 - 1);
-    if (s.yStart > s.yEnd) return true;
     s.x0 = t.x0;
     s.x1 = t.x1 - 1;
-    if (s.x0 > s.x1) return true;
+    if (s.yStart > s.yEnd || s.x0 > s.x1) {
+        s.yEnd = s.yStart - 1;
+        return true;
+    }
     for (int e = 0; e < 3; e++) {
         int i = e, j = (e + 1) % 3;
         int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
@@ -710,7 +701,27 @@ bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVer
             s.cdx[k] *= 255.0f / 256.0f;
             s.cdy[k] *= 255.0f / 256.0f;
         }
-    table[flags & 31](t, s);
+    s.flags = flags & 31;
+    return true;
+}
+
+void rasterRows(const RTarget& t, const RasterSetup& s, int y0, int y1) {
+    static const auto table = makeTable(std::make_integer_sequence<unsigned, 32>{});
+    if (y0 <= s.yStart && y1 > s.yEnd) return table[s.flags](t, s);
+    RasterSetup part = s;
+    part.yStart = std::max(s.yStart, y0);
+    part.yEnd = std::min(s.yEnd, y1 - 1);
+    if (part.yStart > part.yEnd) return;
+    // The edge functions stepped down to the first row drawn: exact integers.
+    for (int e = 0; e < 3; e++) part.V[e] = s.V[e] + s.dV[e] * (part.yStart - s.yStart);
+    table[s.flags](t, part);
+}
+
+bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
+                    unsigned flags) {
+    RasterSetup s;
+    if (!rasterSetup(t, a, b, c, tex, flags, s)) return false;
+    if (s.yStart <= s.yEnd) rasterRows(t, s, s.yStart, s.yEnd + 1);
     return true;
 }
 

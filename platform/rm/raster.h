@@ -60,6 +60,32 @@ enum : unsigned {
                   // colour (bilinear on the level the colour uses), is >= 1/2
 };
 
+// A triangle set up for drawing: its rows, edge functions and attribute
+// planes. Set up once, it may be drawn in parts (bands of rows), from any
+// thread, each part exactly as the whole would draw it.
+struct RasterSetup {
+    int yStart, yEnd;  // inclusive rows; none when yEnd < yStart
+    int x0, x1;        // clip columns, x1 inclusive
+    int64_t V[3], dV[3], S[3];
+    double invS[3];
+    // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel
+    // centres folded in); s and t are in texels of level 0, divided by depth.
+    float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;
+    float c0[4], cdx[4], cdy[4];
+    const MipChain* tex;
+    int maxLevel;
+    unsigned flags;
+};
+
+// Sets up a triangle for the target's clip rectangle; returns false when it is
+// culled (counter-clockwise or empty). A triangle with nothing to draw inside
+// the rectangle is set up with no rows.
+bool rasterSetup(const RTarget& target, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
+                 unsigned flags, RasterSetup& out);
+
+// Draws the rows of a set-up triangle that lie in [y0, y1).
+void rasterRows(const RTarget& target, const RasterSetup& s, int y0, int y1);
+
 // Draws one triangle if it runs clockwise on screen; returns false when culled
 // (counter-clockwise or empty).
 bool rasterTriangle(const RTarget& target, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/rm/raster.h"
+#include "platform/rm/workers.h"
 #include "platform/sys.h"
 
 const GUID IID_IDirect3DRM2 = {0x4516ECC8, 0x8F20, 0x11D0, {0x9B, 0x6D, 0x00, 0x00, 0xC0, 0x78, 0x1B, 0xC3}};
@@ -639,6 +640,9 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<DrawItem> items;
     std::vector<uint64_t> order;
     std::vector<std::vector<std::pair<float, size_t>>> childOrder;  // (depth, child index)
+    // The frame's triangles, set up in drawing order, and their bands of rows.
+    std::vector<RasterSetup> setups;
+    std::vector<uint32_t> bandStart, binned;
 
     ~Device() override {
         if (surface) surface->Release();
@@ -830,7 +834,45 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         make(a, ra);
         make(b, rb);
         make(c, rc);
-        rasterTriangle(target, ra, rb, rc, tex, flags);
+        queue(ra, rb, rc, tex, flags);
+    }
+
+    // Sets a triangle up for the bands, in drawing order.
+    void queue(const RVert& a, const RVert& b, const RVert& c, const MipChain* tex, unsigned flags) {
+        auto& setups = device->setups;
+        setups.emplace_back();
+        if (!rasterSetup(target, a, b, c, tex, flags, setups.back()) || setups.back().yEnd < setups.back().yStart)
+            setups.pop_back();
+    }
+
+    // Bands of rows are drawn in parallel, each with the triangles that reach
+    // it, in drawing order; a triangle is drawn band by band exactly as whole.
+    static constexpr int kBandRows = 16;
+
+    void drawBands() {
+        const auto& setups = device->setups;
+        const int bands = (target.y1 - target.y0 + kBandRows - 1) / kBandRows;
+        auto& start = device->bandStart;
+        auto& binned = device->binned;
+        start.assign((size_t)bands + 1, 0);
+        auto bandOf = [&](int row) { return (row - target.y0) / kBandRows; };
+        for (const RasterSetup& t : setups)
+            for (int b = bandOf(t.yStart); b <= bandOf(t.yEnd); b++) start[b + 1]++;
+        for (int b = 0; b < bands; b++) start[b + 1] += start[b];
+        binned.resize(start[bands]);
+        for (uint32_t i = 0; i < setups.size(); i++)
+            for (int b = bandOf(setups[i].yStart); b <= bandOf(setups[i].yEnd); b++) binned[start[b]++] = i;
+        for (int b = bands; b > 0; b--) start[b] = start[b - 1];  // back to the bands' starts
+        start[0] = 0;
+        runParts(bands, [](void* self, int band) { static_cast<Viewport*>(self)->drawBand(band); }, this);
+    }
+
+    void drawBand(int band) {
+        const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+        const auto& setups = device->setups;
+        const auto& binned = device->binned;
+        for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
+            rasterRows(target, setups[binned[i]], y0, y1);
     }
 
     // Clips the triangle against the planes it crosses and draws the pieces.
@@ -985,6 +1027,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         device->queued.clear();
         device->order.clear();
         device->items.clear();
+        device->setups.clear();
         drawTree(root, root->world(), true, D3DRMSORT_NONE, 0);
         // With depth buffering everywhere the order of opaque faces does not
         // change the picture: nearest meshes first, so hidden pixels fail the
@@ -999,8 +1042,9 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         std::sort(device->order.begin(), device->order.end());
         for (uint64_t key : device->order) {
             const Queued& qd = device->queued[(uint32_t)key];
-            rasterTriangle(target, qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags);
+            queue(qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags);
         }
+        drawBands();
         return D3DRM_OK;
     }
 };
