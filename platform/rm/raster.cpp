@@ -294,6 +294,13 @@ WIDE inline __m256i lerpRounded(__m256i a, __m256i b, __m256i w) {
     return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), w));
 }
 
+// The 64 bits at base + at[i] for i = 0..3, in order.
+WIDE inline __m256i load4x64(const uint32_t* base, const int32_t* at) {
+    int64_t v[4];
+    for (int i = 0; i < 4; i++) memcpy(&v[i], base + at[i], 8);
+    return _mm256_setr_epi64x(v[0], v[1], v[2], v[3]);
+}
+
 WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m128i shift = _mm_cvtsi32_si128(L.shift), rowShift = _mm_cvtsi32_si128(L.wsh);
     const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), _mm256_set1_epi32(32768));
@@ -301,17 +308,20 @@ WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m256i xa = _mm256_and_si256(_mm256_srli_epi32(u, 16), _mm256_set1_epi32((int)L.wm));
     const __m256i ya = _mm256_and_si256(_mm256_srli_epi32(v, 16), _mm256_set1_epi32((int)L.hm));
     const __m256i idx = _mm256_add_epi32(_mm256_add_epi32(_mm256_sll_epi32(ya, rowShift), ya), xa);
-    const __m128i idxA = _mm256_castsi256_si128(idx), idxB = _mm256_extracti128_si256(idx, 1);
     // Each 64-bit load brings a texel and its right neighbour; the row below
     // is one stride on.
-    const long long* top = (const long long*)L.px;
-    const long long* bottom = (const long long*)(L.px + L.stride);
+    const uint32_t* top = L.px;
+    const uint32_t* bottom = L.px + L.stride;
     const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
                                            0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
-    const __m256i tA = _mm256_shuffle_epi8(_mm256_i32gather_epi64(top, idxA, 4), pairs);
-    const __m256i tB = _mm256_shuffle_epi8(_mm256_i32gather_epi64(top, idxB, 4), pairs);
-    const __m256i bA = _mm256_shuffle_epi8(_mm256_i32gather_epi64(bottom, idxA, 4), pairs);
-    const __m256i bB = _mm256_shuffle_epi8(_mm256_i32gather_epi64(bottom, idxB, 4), pairs);
+    // Plain loads rather than gathers: a gather of four is about three times
+    // slower on some processors (Zen 3) and no faster on the others.
+    alignas(32) int32_t at[8];
+    _mm256_store_si256((__m256i*)at, idx);
+    const __m256i tA = _mm256_shuffle_epi8(load4x64(top, at), pairs);
+    const __m256i tB = _mm256_shuffle_epi8(load4x64(top, at + 4), pairs);
+    const __m256i bA = _mm256_shuffle_epi8(load4x64(bottom, at), pairs);
+    const __m256i bB = _mm256_shuffle_epi8(load4x64(bottom, at + 4), pairs);
     // Byte weights (64 - fu, fu) across, and fv * 128 down.
     const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 10), _mm256_set1_epi32(63));
     const __m256i across = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(64), fu), _mm256_slli_epi32(fu, 8));
@@ -358,6 +368,7 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i valid[K], pass[K], old[K];
+    bool whole[K];
     __m256 jf[K], q[K], z[K];
     uint32_t* dst[K];
     float* zb[K];
@@ -367,20 +378,23 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
     for (int k = 0; k < K; k++) {
         const int at = g[k];
         valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r[k]->n - at), ilane);
+        whole[k] = r[k]->n - at >= 8;
         dst[k] = r[k]->dst + r[k]->x + at;
         zb[k] = r[k]->zb + r[k]->x + at;
         jf[k] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
         q[k] = _mm256_add_ps(c[k]->q0, _mm256_mul_ps(jf[k], c[k]->qdx));
         pass[k] = valid[k];
         z[k] = _mm256_setzero_ps();
-        if constexpr (kZT || kZW) z[k] = _mm256_maskload_ps(zb[k], valid[k]);
+        if constexpr (kZT || kZW)
+            z[k] = whole[k] ? _mm256_loadu_ps(zb[k]) : _mm256_maskload_ps(zb[k], valid[k]);
         if constexpr (kZT)
             pass[k] = _mm256_and_si256(pass[k], _mm256_castps_si256(_mm256_cmp_ps(q[k], z[k], _CMP_GT_OQ)));
         any = _mm256_or_si256(any, pass[k]);
     }
     if (_mm256_testz_si256(any, any)) return;
 #pragma GCC unroll 2
-    for (int k = 0; k < K; k++) old[k] = _mm256_maskload_epi32((const int*)dst[k], valid[k]);
+    for (int k = 0; k < K; k++)
+        old[k] = whole[k] ? _mm256_loadu_si256((const __m256i*)dst[k]) : _mm256_maskload_epi32((const int*)dst[k], valid[k]);
     if constexpr (kT) {
         __m256i U[K], V[K];
         Wide16 texel[K];
@@ -438,9 +452,21 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         }
         const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
                                              _mm256_set1_epi32(0x00FFFFFF));
-        _mm256_maskstore_epi32((int*)dst[k], valid[k], _mm256_blendv_epi8(old[k], out, pass[k]));
-        if constexpr (kZW)
-            _mm256_maskstore_ps(zb[k], valid[k], _mm256_blendv_ps(z[k], q[k], _mm256_castsi256_ps(pass[k])));
+        // Whole groups are stored plainly (a masked store is several times
+        // slower on some processors); the last, partial one of a span is
+        // masked so that nothing past the span is touched.
+        const __m256i colour = _mm256_blendv_epi8(old[k], out, pass[k]);
+        if (whole[k])
+            _mm256_storeu_si256((__m256i*)dst[k], colour);
+        else
+            _mm256_maskstore_epi32((int*)dst[k], valid[k], colour);
+        if constexpr (kZW) {
+            const __m256 depth = _mm256_blendv_ps(z[k], q[k], _mm256_castsi256_ps(pass[k]));
+            if (whole[k])
+                _mm256_storeu_ps(zb[k], depth);
+            else
+                _mm256_maskstore_ps(zb[k], valid[k], depth);
+        }
     }
 }
 
