@@ -1,0 +1,292 @@
+// The render pipeline: the frame tree walked into draw items, meshes
+// transformed, culled, clipped against the view and projected, translucent
+// faces sorted farthest first, every triangle set up once and binned to bands
+// of rows, which the workers draw in parallel.
+#include "platform/rm/render.h"
+
+#include "platform/rm/workers.h"
+
+namespace rm {
+
+unsigned Viewport::outcode(const TV& p) const {
+    float zz = persp() ? p.z : front;
+    unsigned o = 0;
+    if (p.z < front) o |= kNear;
+    if (p.z > back) o |= kFar;
+    if (p.x * k + (cx - gl) * zz < 0) o |= kLeft;
+    if ((gr - cx) * zz - p.x * k < 0) o |= kRight;
+    if ((cy - gt) * zz - p.y * k < 0) o |= kTop;
+    if (p.y * k + (gb - cy) * zz < 0) o |= kBottom;
+    return o;
+}
+
+float Viewport::distance(const TV& p, unsigned plane) const {
+    float zz = persp() ? p.z : front;
+    switch (plane) {
+        case kNear: return p.z - front;
+        case kFar: return back - p.z;
+        case kLeft: return p.x * k + (cx - gl) * zz;
+        case kRight: return (gr - cx) * zz - p.x * k;
+        case kTop: return (cy - gt) * zz - p.y * k;
+        default: return p.y * k + (gb - cy) * zz;
+    }
+}
+
+void Viewport::project(TV& p) const {
+    float zz = persp() ? p.z : front;
+    float inv = 1.0f / zz;
+    p.sx = cx + p.x * k * inv;
+    p.sy = cy - p.y * k * inv;
+    p.q = 1.0f / p.z;
+}
+
+void Viewport::sumLights(Frame* f) {
+    for (Light* l : f->lights)
+        if (l->type == D3DRMLIGHT_AMBIENT) {
+            ambient[0] += l->r;
+            ambient[1] += l->g;
+            ambient[2] += l->b;
+        }
+    for (Frame* c : f->children) sumLights(c);
+}
+
+void Viewport::emit(const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex,
+                    unsigned flags, bool translucent) {
+    auto make = [&](const TV& p, RVert& r) {
+        r.x = p.sx;
+        r.y = p.sy;
+        r.q = p.q;
+        r.u = p.u;
+        r.v = p.v;
+        for (int i = 0; i < 4; i++) r.c[i] = colour[i];
+    };
+    if (translucent && (device->renderMode & D3DRMRENDERMODE_SORTEDTRANSPARENCY)) {
+        // Cheap cull before queueing; the rasterizer culls exactly.
+        float area = (b.sx - a.sx) * (c.sy - a.sy) - (c.sx - a.sx) * (b.sy - a.sy);
+        if (area <= 0) return;
+        device->queued.emplace_back();
+        Queued& qd = device->queued.back();
+        make(a, qd.v[0]);
+        make(b, qd.v[1]);
+        make(c, qd.v[2]);
+        qd.tex = tex;
+        qd.flags = flags;
+        float z = (a.z + b.z + c.z) * (1.0f / 3.0f);
+        uint32_t bits;
+        memcpy(&bits, &z, 4);
+        device->order.push_back(((uint64_t)~bits << 32) | (uint32_t)(device->queued.size() - 1));
+        return;
+    }
+    RVert ra, rb, rc;
+    make(a, ra);
+    make(b, rb);
+    make(c, rc);
+    queue(ra, rb, rc, tex, flags);
+}
+
+void Viewport::queue(const RVert& a, const RVert& b, const RVert& c, const MipChain* tex, unsigned flags) {
+    auto& setups = device->setups;
+    setups.emplace_back();
+    if (!rasterSetup(target, a, b, c, tex, flags, setups.back()) || setups.back().yEnd < setups.back().yStart)
+        setups.pop_back();
+}
+
+void Viewport::drawBands() {
+    const auto& setups = device->setups;
+    const int bands = (target.y1 - target.y0 + kBandRows - 1) / kBandRows;
+    auto& start = device->bandStart;
+    auto& binned = device->binned;
+    start.assign((size_t)bands + 1, 0);
+    auto bandOf = [&](int row) { return (row - target.y0) / kBandRows; };
+    for (const RasterSetup& t : setups)
+        for (int b = bandOf(t.yStart); b <= bandOf(t.yEnd); b++) start[b + 1]++;
+    for (int b = 0; b < bands; b++) start[b + 1] += start[b];
+    binned.resize(start[bands]);
+    for (uint32_t i = 0; i < setups.size(); i++)
+        for (int b = bandOf(setups[i].yStart); b <= bandOf(setups[i].yEnd); b++) binned[start[b]++] = i;
+    for (int b = bands; b > 0; b--) start[b] = start[b - 1];  // back to the bands' starts
+    start[0] = 0;
+    runParts(bands, [](void* self, int band) { static_cast<Viewport*>(self)->drawBand(band); }, this);
+}
+
+void Viewport::drawBand(int band) {
+    const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+    const auto& setups = device->setups;
+    const auto& binned = device->binned;
+    for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
+        rasterRows(target, setups[binned[i]], y0, y1);
+}
+
+void Viewport::clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
+                           const MipChain* tex, unsigned flags, bool translucent) {
+    TV bufA[16], bufB[16];
+    TV* in = bufA;
+    TV* out = bufB;
+    int n = 3;
+    in[0] = a;
+    in[1] = b;
+    in[2] = c;
+    for (unsigned plane = 1; plane <= kBottom; plane <<= 1) {
+        if (!(planes & plane)) continue;
+        int m = 0;
+        for (int i = 0; i < n; i++) {
+            const TV& p = in[i];
+            const TV& q = in[(i + 1) % n];
+            float dp = distance(p, plane), dq = distance(q, plane);
+            if (dp >= 0) out[m++] = p;
+            if ((dp >= 0) != (dq >= 0) && m < 15) {
+                // Always from the inside point, so a shared edge splits identically.
+                const TV& inside = dp >= 0 ? p : q;
+                const TV& outside = dp >= 0 ? q : p;
+                float di = dp >= 0 ? dp : dq, dout = dp >= 0 ? dq : dp;
+                float t = di / (di - dout);
+                TV r;
+                r.x = inside.x + (outside.x - inside.x) * t;
+                r.y = inside.y + (outside.y - inside.y) * t;
+                r.z = inside.z + (outside.z - inside.z) * t;
+                r.u = inside.u + (outside.u - inside.u) * t;
+                r.v = inside.v + (outside.v - inside.v) * t;
+                if (plane == kNear) r.z = std::max(r.z, front);
+                out[m++] = r;
+            }
+        }
+        std::swap(in, out);
+        n = m;
+        if (n < 3) return;
+    }
+    for (int i = 0; i < n; i++) project(in[i]);
+    for (int i = 1; i + 1 < n; i++) emit(in[0], in[i], in[i + 1], colour, tex, flags, translucent);
+}
+
+void Viewport::drawMesh(Mesh* m, const Xf& mv, bool zOn) {
+    if (m->tris.empty()) return;
+    m->bounds();
+    V3 c = mv.point(m->centre);
+    float r = m->radius;
+    if (c.z + r < front || c.z - r > back) return;
+    if (persp()) {  // outside a side of the view?
+        auto outside = [&](float a, float b, float dist) { return dist < -r * std::sqrt(a * a + b * b); };
+        if (outside(k, cx - (float)target.x0, c.x * k + (cx - target.x0) * c.z)) return;
+        if (outside(k, target.x1 - cx, (target.x1 - cx) * c.z - c.x * k)) return;
+        if (outside(k, cy - (float)target.y0, (cy - target.y0) * c.z - c.y * k)) return;
+        if (outside(k, target.y1 - cy, c.y * k + (target.y1 - cy) * c.z)) return;
+    }
+    const size_t nv = m->pos.size();
+    auto& vs = device->verts;
+    vs.resize(nv);
+    for (size_t i = 0; i < nv; i++) {
+        TV& t = vs[i];
+        V3 p = mv.point(m->pos[i]);
+        t.x = p.x;
+        t.y = p.y;
+        t.z = p.z;
+        t.u = m->uv[i * 2];
+        t.v = m->uv[i * 2 + 1];
+        t.out = outcode(t);
+        if (!(t.out & kNear)) project(t);
+    }
+    const D3DCOLOR col = m->colour;
+    const float alpha = (float)(col >> 24);
+    bool translucent = alpha < 255.0f && (device->renderMode & D3DRMRENDERMODE_BLENDEDTRANSPARENCY);
+    float colour[4] = {
+        std::min(ambient[2], 1.0f) * (float)(col & 255) * (256.0f / 255.0f),
+        std::min(ambient[1], 1.0f) * (float)((col >> 8) & 255) * (256.0f / 255.0f),
+        std::min(ambient[0], 1.0f) * (float)((col >> 16) & 255) * (256.0f / 255.0f),
+        translucent ? alpha * (256.0f / 255.0f) : 256.0f,
+    };
+    const MipChain* tex = nullptr;
+    unsigned flags = 0;
+    if (m->texture) {
+        tex = m->texture->chain();
+        if (tex->levels > 0) {
+            flags |= kTex;
+            if (m->texture->decal) flags |= kDecal;
+        } else {
+            tex = nullptr;
+        }
+    }
+    if (zOn) flags |= translucent ? kZTest : (kZTest | kZWrite);
+    if (translucent) flags |= kBlend;
+    const uint32_t* tri = m->tris.data();
+    for (size_t i = 0, n = m->tris.size(); i < n; i += 3) {
+        const TV &a = vs[tri[i]], &b = vs[tri[i + 1]], &c2 = vs[tri[i + 2]];
+        unsigned any = a.out | b.out | c2.out;
+        if (!any) {
+            emit(a, b, c2, colour, tex, flags, translucent);
+        } else if (!(a.out & b.out & c2.out)) {
+            clipAndEmit(a, b, c2, any, colour, tex, flags, translucent);
+        }
+    }
+}
+
+void Viewport::drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth) {
+    if (f->zMode == D3DRMZBUFFER_ENABLE) zOn = true;
+    if (f->zMode == D3DRMZBUFFER_DISABLE) zOn = false;
+    if (f->sortMode != D3DRMSORT_FROMPARENT) sort = f->sortMode;
+    const Xf mv = view * world;
+    for (Mesh* m : f->visuals) {
+        if (m->tris.empty()) continue;
+        m->bounds();
+        device->items.push_back({m, mv, zOn, mv.point(m->centre).z - m->radius, device->items.size()});
+    }
+    if (f->children.empty()) return;
+    if (device->childOrder.size() <= depth) device->childOrder.resize(depth + 1);
+    auto& order = device->childOrder[depth];
+    order.clear();
+    for (size_t i = 0; i < f->children.size(); i++) order.emplace_back(mv.point(f->children[i]->local.pos).z, i);
+    // Ties keep the tree's order (std::sort, unlike stable_sort, allocates nothing).
+    if (sort == D3DRMSORT_BACKTOFRONT)
+        std::sort(order.begin(), order.end(),
+                  [](auto& a, auto& b) { return a.first != b.first ? a.first > b.first : a.second < b.second; });
+    else if (sort == D3DRMSORT_FRONTTOBACK)
+        std::sort(order.begin(), order.end());
+    // Deeper levels may grow childOrder: walk by index, not by reference.
+    for (size_t i = 0; i < device->childOrder[depth].size(); i++) {
+        Frame* c = f->children[device->childOrder[depth][i].second];
+        drawTree(c, world * c->local, zOn, sort, depth + 1);
+    }
+}
+
+HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
+    Guard g(g_lock);
+    if (!scene) return D3DRMERR_BADVALUE;
+    auto* root = static_cast<Frame*>(scene);
+    target = device->target();
+    if (!target.color) return D3DRM_OK;
+    clipRect(target);
+    if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
+    cx = x + w * 0.5f;
+    cy = y + h * 0.5f;
+    k = (std::max(w, h) * 0.5f) * front / field;
+    gl = target.x0 - kGuardBand;
+    gr = target.x1 + kGuardBand;
+    gt = target.y0 - kGuardBand;
+    gb = target.y1 + kGuardBand;
+    view = camera->world().inverse();
+    ambient[0] = ambient[1] = ambient[2] = 0;
+    sumLights(root);
+    device->queued.clear();
+    device->order.clear();
+    device->items.clear();
+    device->setups.clear();
+    drawTree(root, root->world(), true, D3DRMSORT_NONE, 0);
+    // With depth buffering everywhere the order of opaque faces does not
+    // change the picture: nearest meshes first, so hidden pixels fail the
+    // depth test before they are textured.
+    auto& items = device->items;
+    if (std::all_of(items.begin(), items.end(), [](const DrawItem& d) { return d.zOn; }))
+        std::sort(items.begin(), items.end(), [](const DrawItem& a, const DrawItem& b) {
+            return a.nearest != b.nearest ? a.nearest < b.nearest : a.sequence < b.sequence;
+        });
+    for (const DrawItem& d : items) drawMesh(d.mesh, d.mv, d.zOn);
+    // Translucent faces last, farthest first.
+    std::sort(device->order.begin(), device->order.end());
+    for (uint64_t key : device->order) {
+        const Queued& qd = device->queued[(uint32_t)key];
+        queue(qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags);
+    }
+    drawBands();
+    return D3DRM_OK;
+}
+
+}  // namespace rm

@@ -1,0 +1,200 @@
+// Inside the retained-mode layer: devices and viewports, and the render
+// pipeline (transform, clipping, projection, sorting, set-up and the bands of
+// rows drawn on the workers) in render.cpp.
+#pragma once
+#include "platform/rm/objects.h"
+#include "platform/sys.h"
+
+namespace rm {
+
+// --- Device, viewport and the renderer ------------------------------------------
+
+struct TV {  // a vertex in view space, with its projection
+    float x, y, z, u, v;
+    unsigned out;  // clip planes it lies outside of
+    float sx, sy, q;
+};
+
+struct Queued {  // a translucent triangle waiting for the sorted pass
+    RVert v[3];
+    const MipChain* tex;
+    unsigned flags;
+};
+
+struct DrawItem {  // a mesh in one frame, in view coordinates
+    Mesh* mesh;
+    Xf mv;
+    bool zOn;
+    float nearest;
+    size_t sequence;
+};
+
+struct Device final : Obj<IDirect3DRMDevice2> {
+    IDirectDrawSurface* surface = nullptr;
+    IDirectDrawClipper* clipper = nullptr;
+    int width = 640, height = 480;
+    std::vector<uint32_t> picture;  // clipper devices draw here
+    std::vector<float> depth;
+    DWORD renderMode = 0, quality = D3DRMRENDER_GOURAUD, textureQuality = D3DRMTEXTURE_NEAREST;
+    BOOL dither = FALSE;
+    // Scratch kept from frame to frame.
+    std::vector<TV> verts;
+    std::vector<Queued> queued;
+    std::vector<DrawItem> items;
+    std::vector<uint64_t> order;
+    std::vector<std::vector<std::pair<float, size_t>>> childOrder;  // (depth, child index)
+    // The frame's triangles, set up in drawing order, and their bands of rows.
+    std::vector<RasterSetup> setups;
+    std::vector<uint32_t> bandStart, binned;
+
+    ~Device() override {
+        if (surface) surface->Release();
+        if (clipper) clipper->Release();
+    }
+    RTarget target() {
+        RTarget t;
+        if (surface) {
+            int w = 0, h = 0, pitch = 0;
+            t.color = ddSurfacePixels(surface, &w, &h, &pitch);
+            if (!t.color || w != width || h != height) return RTarget();
+            t.pitch = pitch / 4;
+        } else {
+            t.color = picture.data();
+            t.pitch = width;
+        }
+        t.depth = depth.data();
+        t.dpitch = width;
+        t.x1 = width;
+        t.y1 = height;
+        return t;
+    }
+    HRESULT SetRenderMode(DWORD mode) override {
+        Guard g(g_lock);
+        renderMode = mode;
+        return D3DRM_OK;
+    }
+    HRESULT SetQuality(DWORD q) override {
+        Guard g(g_lock);
+        quality = q;
+        return D3DRM_OK;
+    }
+    HRESULT SetDither(BOOL on) override {  // nothing to dither at 32 bits per pixel
+        Guard g(g_lock);
+        dither = on;
+        return D3DRM_OK;
+    }
+    HRESULT SetTextureQuality(DWORD q) override {
+        Guard g(g_lock);
+        textureQuality = q;
+        return D3DRM_OK;
+    }
+    HRESULT Update() override {
+        HWND window = nullptr;
+        const uint32_t* pixels = nullptr;
+        {
+            Guard g(g_lock);
+            if (!clipper) return D3DRM_OK;  // a surface device drew straight into the surface
+            clipper->GetHWnd(&window);
+            pixels = picture.data();
+        }
+        sysPresent(window, pixels, width, height, width * 4, 0, 0);
+        return D3DRM_OK;
+    }
+};
+
+enum Plane : unsigned { kNear = 1, kFar = 2, kLeft = 4, kRight = 8, kTop = 16, kBottom = 32 };
+
+struct Viewport final : Obj<IDirect3DRMViewport> {
+    Device* device = nullptr;
+    Frame* camera = nullptr;
+    int x = 0, y = 0, w = 0, h = 0;
+    float front = 1.0f, back = 100.0f, field = 0.5f;
+    int projection = D3DRMPROJECT_PERSPECTIVE;
+
+    // Per render
+    float cx = 0, cy = 0, k = 0;  // centre, pixels per unit at depth 1
+    float gl = 0, gr = 0, gt = 0, gb = 0;  // guard band edges
+    float ambient[3] = {0, 0, 0};
+    Xf view;
+    RTarget target;
+
+    ~Viewport() override {
+        if (device) device->Release();
+        if (camera) camera->Release();
+    }
+    HRESULT SetBack(D3DVALUE d) override {
+        Guard g(g_lock);
+        if (!(d > 0)) return D3DRMERR_BADVALUE;
+        back = d;
+        return D3DRM_OK;
+    }
+    HRESULT SetFront(D3DVALUE d) override {
+        Guard g(g_lock);
+        if (!(d > 0)) return D3DRMERR_BADVALUE;
+        front = d;
+        return D3DRM_OK;
+    }
+    HRESULT SetField(D3DVALUE f) override {
+        Guard g(g_lock);
+        if (!(f > 0)) return D3DRMERR_BADVALUE;
+        field = f;
+        return D3DRM_OK;
+    }
+    HRESULT SetProjection(int p) override {
+        Guard g(g_lock);
+        projection = p;
+        return D3DRM_OK;
+    }
+    void clipRect(RTarget& t) const {
+        t.x0 = std::clamp(x, 0, t.x1);
+        t.y0 = std::clamp(y, 0, t.y1);
+        t.x1 = std::clamp(x + w, t.x0, t.x1);
+        t.y1 = std::clamp(y + h, t.y0, t.y1);
+    }
+    HRESULT Clear() override {
+        Guard g(g_lock);
+        RTarget t = device->target();
+        if (!t.depth) return D3DRM_OK;
+        clipRect(t);
+        for (int row = t.y0; row < t.y1; row++) {
+            std::fill(t.depth + (size_t)row * t.dpitch + t.x0, t.depth + (size_t)row * t.dpitch + t.x1, 0.0f);
+            if (device->clipper)
+                std::fill(t.color + (size_t)row * t.pitch + t.x0, t.color + (size_t)row * t.pitch + t.x1, 0u);
+        }
+        return D3DRM_OK;
+    }
+
+    bool persp() const { return projection != D3DRMPROJECT_ORTHOGRAPHIC; }
+
+    unsigned outcode(const TV& p) const;
+    float distance(const TV& p, unsigned plane) const;
+    void project(TV& p) const;
+
+    void sumLights(Frame* f);
+
+    void emit(const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex, unsigned flags,
+              bool translucent);
+
+    // Sets a triangle up for the bands, in drawing order.
+    void queue(const RVert& a, const RVert& b, const RVert& c, const MipChain* tex, unsigned flags);
+
+    // Bands of rows are drawn in parallel, each with the triangles that reach
+    // it, in drawing order; a triangle is drawn band by band exactly as whole.
+    static constexpr int kBandRows = 16;
+
+    void drawBands();
+
+    void drawBand(int band);
+
+    // Clips the triangle against the planes it crosses and draws the pieces.
+    void clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
+                     const MipChain* tex, unsigned flags, bool translucent);
+
+    void drawMesh(Mesh* m, const Xf& mv, bool zOn);
+
+    void drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth);
+
+    HRESULT Render(IDirect3DRMFrame* scene) override;
+};
+
+}  // namespace rm
