@@ -121,7 +121,6 @@ struct Texture final : Obj<IDirect3DRMTexture> {
     D3DRMIMAGE* image = nullptr;
     bool decal = false;
     D3DCOLOR key = 0;
-    DWORD decalScale = 1;
     MipChain plain, keyed;  // keyed: built when decal transparency is on
 
     // Reads the record's pixels into 0xAARRGGBB words, alpha 0 on the key
@@ -168,11 +167,8 @@ struct Texture final : Obj<IDirect3DRMTexture> {
     }
     const MipChain* chain() const { return decal ? &keyed : &plain; }
 
-    HRESULT SetDecalScale(DWORD scale) override {
-        Guard g(g_lock);
-        decalScale = scale;
-        return D3DRM_OK;
-    }
+    // Accepted and ignored: decals are drawn at the texture's own scale.
+    HRESULT SetDecalScale(DWORD) override { return D3DRM_OK; }
     HRESULT SetDecalTransparency(BOOL on) override {
         Guard g(g_lock);
         bool next = on != 0;

@@ -35,8 +35,7 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     int width = 640, height = 480;
     std::vector<uint32_t> picture;  // clipper devices draw here
     std::vector<float> depth;
-    DWORD renderMode = 0, quality = D3DRMRENDER_GOURAUD, textureQuality = D3DRMTEXTURE_NEAREST;
-    BOOL dither = FALSE;
+    DWORD renderMode = 0;
     // Scratch kept from frame to frame.
     std::vector<TV> verts;
     std::vector<Queued> queued;
@@ -73,21 +72,11 @@ struct Device final : Obj<IDirect3DRMDevice2> {
         renderMode = mode;
         return D3DRM_OK;
     }
-    HRESULT SetQuality(DWORD q) override {
-        Guard g(g_lock);
-        quality = q;
-        return D3DRM_OK;
-    }
-    HRESULT SetDither(BOOL on) override {  // nothing to dither at 32 bits per pixel
-        Guard g(g_lock);
-        dither = on;
-        return D3DRM_OK;
-    }
-    HRESULT SetTextureQuality(DWORD q) override {
-        Guard g(g_lock);
-        textureQuality = q;
-        return D3DRM_OK;
-    }
+    // Accepted and ignored: the rasterizer always shades Gouraud, filters
+    // textures trilinearly and has nothing to dither at 32 bits per pixel.
+    HRESULT SetQuality(DWORD) override { return D3DRM_OK; }
+    HRESULT SetDither(BOOL) override { return D3DRM_OK; }
+    HRESULT SetTextureQuality(DWORD) override { return D3DRM_OK; }
     HRESULT Update() override {
         HWND window = nullptr;
         const uint32_t* pixels = nullptr;
