@@ -18,6 +18,14 @@ bool sysSetDisplayMode(HWND window, int width, int height, int bpp);
 // In full screen the client area is the 640 x 480 display.
 void sysPresent(HWND window, const uint32_t* pixels, int width, int height, int pitch, int x, int y);
 
+// Full screen: shows the whole 640 x 480 display drawn larger (width x
+// height, the same 4:3 shape) by the 3D device, then waits for the next
+// vertical blank.
+void sysPresentDetailed(HWND window, const uint32_t* pixels, int width, int height, int pitch);
+
+// How much larger than 640 x 480 a full-screen 3D device draws: 1 to 4.
+double sysRenderScale();
+
 // Screen position of the client area's top-left corner and its size.
 void sysClientRect(HWND window, int* screenX, int* screenY, int* width, int* height);
 
@@ -31,8 +39,8 @@ void sysAudioClose();
 // minus what it still buffers, interpolated between callbacks. Never goes
 // backwards.
 int64_t sysAudioFramesHeard();
-// Runs `fn` with the mixer callback excluded (the audio thread is not inside
-// `mix` meanwhile).
+// Between the two, the mixer callback is excluded: the audio thread is not
+// inside `mix` and does not enter it until sysAudioUnlock.
 void sysAudioLock();
 void sysAudioUnlock();
 

@@ -131,7 +131,7 @@ TEST_F(Capture, TwoCapturesOfTheSameSpanDecodeToTheSameFrames) {
     std::remove(b.c_str());
 }
 
-TEST_F(Capture, ScaledLosslessCaptureKeepsSharpPixels) {
+TEST_F(Capture, ScaledCaptureIsTheLargerDisplaysSize) {
     std::string file = dir + "velkor-scaled.mkv";
     ASSERT_EQ(run("--until 1 --lossless --scale 2 --out " + file), 0);
     Decoded d;

@@ -20,7 +20,7 @@ namespace {
 std::vector<uint32_t> g_shown(640 * 480);
 
 void watchDisplay() {
-    vtSetFrameHook([](int64_t, const uint32_t* pixels) { memcpy(g_shown.data(), pixels, g_shown.size() * 4); });
+    vtSetFrameHook([](int64_t, const uint32_t* pixels, int, int) { memcpy(g_shown.data(), pixels, g_shown.size() * 4); });
 }
 
 DDSURFACEDESC surfaceDesc(DWORD flags, DWORD caps, DWORD width = 0, DWORD height = 0, DWORD backBuffers = 0) {

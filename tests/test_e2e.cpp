@@ -6,6 +6,7 @@
 #include <png.h>
 #include <turbojpeg.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,15 +68,15 @@ std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool readPng(const std::string& path, std::vector<uint32_t>& pixels) {
+bool readPng(const std::string& path, std::vector<uint32_t>& pixels, int width = 640, int height = 480) {
     png_image image;
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
     image.format = PNG_FORMAT_BGRA;
     pixels.assign((size_t)image.width * image.height, 0);
-    bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) && image.width == 640 &&
-              image.height == 480;
+    bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) && (int)image.width == width &&
+              (int)image.height == height;
     for (auto& p : pixels) p &= 0x00FFFFFF;
     return ok;
 }
@@ -308,7 +309,7 @@ TEST_F(WholeShow, BrokenOrShortMusicStillRunsEveryCueOnTime) {
 }
 
 TEST(Capture, BadOptionsGiveUsageAndStatusTwo) {
-    for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 2"})
+    for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 5"})
         EXPECT_EQ(run(args), 2) << args;
     // Outputs that cannot be written are found before the show starts.
     for (const char* args : {"--shot 5:/no/such/dir/x.png", "--trace /no/such/dir/t.txt", "--shot 1:/tmp",
@@ -318,6 +319,37 @@ TEST(Capture, BadOptionsGiveUsageAndStatusTwo) {
         std::string said = slurp(tempDir() + "/stderr.txt");
         EXPECT_NE(said.find("cannot write"), std::string::npos) << args << ": " << said;
         EXPECT_EQ(slurp(tempDir() + "/early.txt"), "") << args;  // nothing of the show ran
+    }
+}
+
+// At --scale 2 the 3D is drawn at 1280 x 960, not enlarged: its 2 x 2 blocks
+// differ within, and averaged they give back the 640 x 480 picture; a 2D
+// picture (an interlude) is enlarged smoothly.
+TEST_F(WholeShow, ScaledRunDrawsTheThreeDAtTheLargerSize) {
+    const std::string dir = tempDir();
+    const std::string at = " --until 38.6 --shot 30:" + dir;
+    ASSERT_EQ(run(at + "/one30.png --shot 38.5:" + dir + "/one38.png"), 0);
+    ASSERT_EQ(run("--scale 2" + at + "/two30.png --shot 38.5:" + dir + "/two38.png"), 0);
+    for (const char* moment : {"30", "38"}) {
+        std::vector<uint32_t> one, two;
+        ASSERT_TRUE(readPng(dir + "/one" + moment + ".png", one));
+        ASSERT_TRUE(readPng(dir + "/two" + moment + ".png", two, 1280, 960));
+        double difference = 0;
+        size_t lit = 0, detailed = 0;
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 640; x++) {
+                const uint32_t q[4] = {two[(2 * y) * 1280 + 2 * x], two[(2 * y) * 1280 + 2 * x + 1],
+                                       two[(2 * y + 1) * 1280 + 2 * x], two[(2 * y + 1) * 1280 + 2 * x + 1]};
+                for (int shift = 0; shift < 24; shift += 8) {
+                    int sum = 0;
+                    for (uint32_t p : q) sum += (p >> shift) & 255;
+                    difference += std::abs(sum / 4.0 - ((one[y * 640 + x] >> shift) & 255));
+                }
+                lit += one[y * 640 + x] != 0;
+                detailed += q[0] != q[1] || q[0] != q[2] || q[0] != q[3];
+            }
+        EXPECT_LT(difference / (640 * 480 * 3), 6.0) << moment;  // the same picture...
+        EXPECT_GT(detailed, lit / 4) << moment;                    // ...not pixel-doubled
     }
 }
 

@@ -700,7 +700,7 @@ TEST(RetainedModeThreads, MeshesFilledAndRecolouredWhileRendering) {
 
 TEST(RetainedModeWindowed, ClipperDeviceClearsRendersAndPresentsOnUpdate) {
     std::vector<uint32_t> shown(640 * 480);
-    vtSetFrameHook([&](int64_t, const uint32_t* pixels) { memcpy(shown.data(), pixels, shown.size() * 4); });
+    vtSetFrameHook([&](int64_t, const uint32_t* pixels, int, int) { memcpy(shown.data(), pixels, shown.size() * 4); });
     WNDCLASSA wc{};
     wc.lpfnWndProc = DefWindowProcA;
     wc.lpszClassName = "RmWindowTest";

@@ -68,7 +68,7 @@ TEST(VirtualClock, CounterRunsAtTenMegahertz) {
 
 TEST(VirtualClock, PresentationWaitsForTheNextBlank) {
     std::vector<int64_t> blanks;
-    vtSetFrameHook([&](int64_t t, const uint32_t*) { blanks.push_back(t); });
+    vtSetFrameHook([&](int64_t t, const uint32_t*, int, int) { blanks.push_back(t); });
     uint32_t pixel = 0x00FF0000;
     for (int i = 0; i < 3; i++) {
         int64_t before = vtNow();

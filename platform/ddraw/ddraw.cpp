@@ -35,6 +35,9 @@ struct Surface final : IDirectDrawSurface {
     Clipper* clipper = nullptr;
     bool lost = false;
     bool locked = false;
+    // The picture drawn larger, shown by the next flip (ddSetDetail).
+    const uint32_t* detail = nullptr;
+    int detailWidth = 0, detailHeight = 0;
 
     Surface(Kind k, DDraw* o);
     ~Surface() override;
@@ -196,6 +199,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD, HANDLE) {
     if (!pixels) return DDERR_GENERIC;  // the desktop is not ours to write
     if (locked) return DDERR_SURFACEBUSY;
     locked = true;
+    detail = nullptr;
     desc->dwFlags = DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_LPSURFACE | DDSD_CAPS;
     desc->dwWidth = kWidth;
     desc->dwHeight = kHeight;
@@ -246,6 +250,7 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
         std::lock_guard<std::mutex> guard(g_ddLock);
         if (lost) return DDERR_SURFACELOST;
         if (!pixels) return DD_OK;  // filling the desktop shows nothing of ours
+        detail = nullptr;
         RECT r = dest ? *dest : RECT{0, 0, kWidth, kHeight};
         if (!clipRect(r, kWidth, kHeight)) return DD_OK;
         for (LONG y = r.top; y < r.bottom; y++) fillRow(&pixels[y * kWidth + r.left], r.right - r.left, fx->dwFillColor);
@@ -289,6 +294,7 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
     std::lock_guard<std::mutex> guard(g_ddLock);
     if (src->lost || lost) return DDERR_SURFACELOST;
     if (!src->pixels || !pixels) return DDERR_INVALIDPARAMS;
+    detail = nullptr;
     // Clip the destination and move the source with it.
     LONG dx0 = d.left, dy0 = d.top;
     RECT cd{dx0, dy0, dx0 + w, dy0 + h};
@@ -306,6 +312,8 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
 
 HRESULT Surface::Flip(IDirectDrawSurface*, DWORD) {
     const uint32_t* shown;
+    const uint32_t* drawn;
+    int drawnWidth, drawnHeight;
     HWND win;
     {
         std::lock_guard<std::mutex> guard(g_ddLock);
@@ -316,10 +324,17 @@ HRESULT Surface::Flip(IDirectDrawSurface*, DWORD) {
         std::swap(pixels, back->pixels);
         shown = pixels.get();
         win = owner->hwnd;
+        drawn = back->detail;
+        drawnWidth = back->detailWidth;
+        drawnHeight = back->detailHeight;
+        back->detail = nullptr;
     }
-    // The front block stays in place until the next flip, which only this
-    // (presenting) thread makes.
-    sysPresent(win, shown, kWidth, kHeight, kPitch, 0, 0);
+    // The front block (or the drawing in its place) stays until the next
+    // flip, which only this (presenting) thread makes.
+    if (drawn)
+        sysPresentDetailed(win, drawn, drawnWidth, drawnHeight, drawnWidth * 4);
+    else
+        sysPresent(win, shown, kWidth, kHeight, kPitch, 0, 0);
     return DD_OK;
 }
 
@@ -357,4 +372,13 @@ uint32_t* ddSurfacePixels(IDirectDrawSurface* surface, int* width, int* height, 
     if (height) *height = p ? kHeight : 0;
     if (pitch) *pitch = p ? kPitch : 0;
     return p;
+}
+
+void ddSetDetail(IDirectDrawSurface* surface, const uint32_t* pixels, int width, int height) {
+    auto* s = static_cast<Surface*>(surface);
+    if (!s) return;
+    std::lock_guard<std::mutex> guard(g_ddLock);
+    s->detail = pixels;
+    s->detailWidth = width;
+    s->detailHeight = height;
 }

@@ -118,3 +118,7 @@ HRESULT DirectDrawCreate(GUID* driver, IDirectDraw** out, void* outer);
 // For the renderer: the memory of a surface that a device draws into, and the
 // window a clipper is bound to. Null / 0 when there is none.
 uint32_t* ddSurfacePixels(IDirectDrawSurface* surface, int* width, int* height, int* pitch);
+// The surface's picture drawn larger (width x height, 4:3) by a device: the
+// next flip shows it instead of the surface, unless the surface is written
+// (locked or blitted to) first. The pixels must stay until that flip.
+void ddSetDetail(IDirectDrawSurface* surface, const uint32_t* pixels, int width, int height);

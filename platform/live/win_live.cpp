@@ -29,6 +29,8 @@ struct HWND__ {
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
     SDL_Texture* texture = nullptr;  // the 640 x 480 picture
+    SDL_Texture* detail = nullptr;   // full screen: the 3D drawn larger
+    int detailWidth = 0, detailHeight = 0;
     bool fullscreenPicture = false;  // scaled to fit with black bars
     bool destroyed = false;
 };
@@ -177,6 +179,8 @@ BOOL DestroyWindow(HWND window) {
     if (g_foreground == window) g_foreground = nullptr;
     window->proc(window, WM_DESTROY, 0, 0);
     if (window->texture) SDL_DestroyTexture(window->texture);
+    if (window->detail) SDL_DestroyTexture(window->detail);
+    window->detail = nullptr;
     if (window->renderer) SDL_DestroyRenderer(window->renderer);
     if (window->window) SDL_DestroyWindow(window->window);
     window->texture = nullptr, window->renderer = nullptr, window->window = nullptr;
@@ -330,7 +334,38 @@ bool sysSetDisplayMode(HWND window, int width, int height, int bpp) {
     createRenderer(window);
     if (!window->renderer) return false;
     SDL_RenderSetLogicalSize(window->renderer, 640, 480);  // keeps the aspect, black bars
+    // The 640 x 480 picture is enlarged to the screen smoothly.
+    if (window->texture) SDL_SetTextureScaleMode(window->texture, SDL_ScaleModeLinear);
     return true;
+}
+
+void sysPresentDetailed(HWND window, const uint32_t* pixels, int width, int height, int pitch) {
+    if (!window || !window->renderer || !window->fullscreenPicture) return;
+    if (!window->detail || window->detailWidth != width || window->detailHeight != height) {
+        if (window->detail) SDL_DestroyTexture(window->detail);
+        window->detail =
+            SDL_CreateTexture(window->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+        window->detailWidth = width;
+        window->detailHeight = height;
+        if (!window->detail) return;
+        SDL_SetTextureScaleMode(window->detail, SDL_ScaleModeLinear);
+    }
+    SDL_UpdateTexture(window->detail, nullptr, pixels, pitch);
+    SDL_SetRenderDrawColor(window->renderer, 0, 0, 0, 255);
+    SDL_RenderClear(window->renderer);
+    SDL_RenderCopy(window->renderer, window->detail, nullptr, nullptr);  // over the 640 x 480 logical screen
+    SDL_RenderPresent(window->renderer);
+    paceToRefresh(window);
+}
+
+// VELKOR_SCALE (1 to 4) draws full-screen 3D that much larger than 640 x 480.
+double sysRenderScale() {
+    static const double scale = [] {
+        const char* text = getenv("VELKOR_SCALE");
+        double v = text && *text ? strtod(text, nullptr) : 1.0;
+        return v >= 1.0 && v <= 4.0 ? v : 1.0;
+    }();
+    return scale;
 }
 
 void sysPresent(HWND window, const uint32_t* pixels, int width, int height, int pitch, int x, int y) {

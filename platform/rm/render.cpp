@@ -111,6 +111,8 @@ void Viewport::drawBands() {
 
 void Viewport::drawBand(int band) {
     const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+    if (device->scaled())
+        for (int row = y0; row < y1; row++) device->enlargeRow(row);
     const auto& setups = device->setups;
     const auto& binned = device->binned;
     for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
@@ -255,9 +257,10 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     if (!target.color) return D3DRM_OK;
     clipRect(target);
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
-    cx = x + w * 0.5f;
-    cy = y + h * 0.5f;
-    k = (std::max(w, h) * 0.5f) * front / field;
+    const float scale = (float)device->scale;
+    cx = (x + w * 0.5f) * scale;
+    cy = (y + h * 0.5f) * scale;
+    k = (std::max(w, h) * 0.5f) * scale * front / field;
     gl = target.x0 - kGuardBand;
     gr = target.x1 + kGuardBand;
     gt = target.y0 - kGuardBand;
@@ -285,7 +288,12 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         const Queued& qd = device->queued[(uint32_t)key];
         queue(qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags);
     }
+    if (device->scaled()) {  // rows of the drawing outside the viewport
+        for (int row = 0; row < target.y0; row++) device->enlargeRow(row);
+        for (int row = target.y1; row < device->drawHeight; row++) device->enlargeRow(row);
+    }
     drawBands();
+    if (device->scaled()) ddSetDetail(device->surface, device->detail.data(), device->drawWidth, device->drawHeight);
     return D3DRM_OK;
 }
 

@@ -45,6 +45,38 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     // The frame's triangles, set up in drawing order, and their bands of rows.
     std::vector<RasterSetup> setups;
     std::vector<uint32_t> bandStart, binned;
+    // A full-screen device may draw its 3D larger than its surface, at the
+    // screen's own resolution: then into `detail`, which starts each pass as
+    // the surface's picture enlarged and which the next flip shows instead of
+    // the surface. The size is chosen when a pass clears the viewport.
+    double scale = 1.0;
+    int drawWidth = 640, drawHeight = 480;
+    std::vector<uint32_t> detail;
+    std::vector<uint16_t> sourceColumn;  // detail column -> surface column
+
+    void chooseScale() {
+        double s = surface ? std::clamp(sysRenderScale(), 1.0, 4.0) : 1.0;
+        if (!(s > 1.0)) s = 1.0;
+        scale = s;
+        drawWidth = (int)std::lround(width * s);
+        drawHeight = (int)std::lround(height * s);
+        const size_t n = (size_t)drawWidth * drawHeight;
+        if (depth.size() < n) depth.resize(n, 0.0f);
+        if (s > 1.0) {
+            detail.resize(n);
+            sourceColumn.resize(drawWidth);
+            for (int x = 0; x < drawWidth; x++) sourceColumn[x] = (uint16_t)((int64_t)x * width / drawWidth);
+        }
+    }
+    bool scaled() const { return scale > 1.0; }
+    // Row y of `detail` from the surface's picture: the pixel under each.
+    void enlargeRow(int y) {
+        const uint32_t* from = ddSurfacePixels(surface, nullptr, nullptr, nullptr);
+        if (!from) return;
+        from += (size_t)((int64_t)y * height / drawHeight) * width;
+        uint32_t* to = detail.data() + (size_t)y * drawWidth;
+        for (int x = 0; x < drawWidth; x++) to[x] = from[sourceColumn[x]];
+    }
 
     ~Device() override {
         if (surface) surface->Release();
@@ -52,6 +84,16 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     }
     RTarget target() {
         RTarget t;
+        if (scaled()) {
+            if (!ddSurfacePixels(surface, nullptr, nullptr, nullptr)) return RTarget();
+            t.color = detail.data();
+            t.pitch = drawWidth;
+            t.depth = depth.data();
+            t.dpitch = drawWidth;
+            t.x1 = drawWidth;
+            t.y1 = drawHeight;
+            return t;
+        }
         if (surface) {
             int w = 0, h = 0, pitch = 0;
             t.color = ddSurfacePixels(surface, &w, &h, &pitch);
@@ -134,14 +176,18 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         projection = p;
         return D3DRM_OK;
     }
+    // The viewport's rectangle on the device's drawing, within `t`.
     void clipRect(RTarget& t) const {
-        t.x0 = std::clamp(x, 0, t.x1);
-        t.y0 = std::clamp(y, 0, t.y1);
-        t.x1 = std::clamp(x + w, t.x0, t.x1);
-        t.y1 = std::clamp(y + h, t.y0, t.y1);
+        const double s = device->scale;
+        auto at = [s](int v) { return (int)std::lround(v * s); };
+        t.x0 = std::clamp(at(x), 0, t.x1);
+        t.y0 = std::clamp(at(y), 0, t.y1);
+        t.x1 = std::clamp(at(x + w), t.x0, t.x1);
+        t.y1 = std::clamp(at(y + h), t.y0, t.y1);
     }
     HRESULT Clear() override {
         Guard g(g_lock);
+        device->chooseScale();
         RTarget t = device->target();
         if (!t.depth) return D3DRM_OK;
         clipRect(t);

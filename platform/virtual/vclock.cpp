@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "platform/sys.h"
@@ -46,7 +47,47 @@ thread_local VThread* t_self = nullptr;
 int g_fps = 60;
 int64_t g_endAt = -1;
 uint32_t g_display[640 * 480];
-std::function<void(int64_t, const uint32_t*)> g_frameHook;
+std::function<void(int64_t, const uint32_t*, int, int)> g_frameHook;
+// At a render scale above 1 the display is that much larger: it shows the 3D
+// device's drawing (g_detail) or the 640 x 480 picture enlarged smoothly.
+double g_renderScale = 1.0;
+int g_detailWidth = 640, g_detailHeight = 480;
+std::vector<uint32_t> g_detail, g_enlarged;
+bool g_showingDetail = false;
+
+// The 640 x 480 display enlarged to the detail size, bilinear.
+const uint32_t* enlargedDisplay() {
+    const int W = g_detailWidth, H = g_detailHeight;
+    g_enlarged.resize((size_t)W * H);
+    for (int y = 0; y < H; y++) {
+        const double fy = std::clamp((y + 0.5) * 480.0 / H - 0.5, 0.0, 479.0);
+        const int y0 = (int)fy, y1 = std::min(y0 + 1, 479);
+        const int wy = (int)((fy - y0) * 256);
+        for (int x = 0; x < W; x++) {
+            const double fx = std::clamp((x + 0.5) * 640.0 / W - 0.5, 0.0, 639.0);
+            const int x0 = (int)fx, x1 = std::min(x0 + 1, 639);
+            const int wx = (int)((fx - x0) * 256);
+            const uint32_t a = g_display[y0 * 640 + x0], b = g_display[y0 * 640 + x1];
+            const uint32_t c = g_display[y1 * 640 + x0], d = g_display[y1 * 640 + x1];
+            uint32_t out = 0;
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int top = (int)((a >> shift) & 255) * (256 - wx) + (int)((b >> shift) & 255) * wx;
+                const int low = (int)((c >> shift) & 255) * (256 - wx) + (int)((d >> shift) & 255) * wx;
+                out |= (uint32_t)((top * (256 - wy) + low * wy + 32768) >> 16) << shift;
+            }
+            g_enlarged[(size_t)y * W + x] = out;
+        }
+    }
+    return g_enlarged.data();
+}
+
+void showFrame(int64_t vblank) {
+    if (!g_frameHook) return;
+    if (!(g_renderScale > 1.0))
+        g_frameHook(vblank, g_display, 640, 480);
+    else
+        g_frameHook(vblank, g_showingDetail ? g_detail.data() : enlargedDisplay(), g_detailWidth, g_detailHeight);
+}
 std::vector<std::function<void(int)>> g_exitHooks;
 std::atomic<bool> g_exiting{false};
 
@@ -101,7 +142,7 @@ void advanceTo(int64_t t) {
         vtAudioAdvance(vblank);
         g_now.store(vblank);
         now = vblank;
-        if (g_frameHook) g_frameHook(vblank, g_display);
+        showFrame(vblank);
     }
     vtAudioAdvance(t);
     g_now.store(t);
@@ -178,7 +219,15 @@ void vtExitThread() { throw ThreadExitSignal{}; }
 
 [[noreturn]] void vtExitProcess(int code) { finishProcess(code); }
 
+void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch) {
+    if (width != g_detailWidth || height != g_detailHeight) return;  // not this display's size
+    for (int row = 0; row < height; row++)
+        memcpy(&g_detail[(size_t)row * width], (const uint8_t*)pixels + (size_t)row * pitch, (size_t)width * 4);
+    g_showingDetail = true;
+}
+
 void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
+    g_showingDetail = false;
     // Clip to the 640 x 480 display; the picture appears at the next blank.
     for (int row = 0; row < height; row++) {
         int dy = y + row;
@@ -208,7 +257,14 @@ void vtTrace(const char* format, ...) {
 
 void vtSetDisplayRate(int fps) { g_fps = std::clamp(fps, 1, 1000); }
 void vtEndAt(double seconds) { g_endAt = (int64_t)(seconds * kVtTicksPerSecond); }
-void vtSetFrameHook(std::function<void(int64_t, const uint32_t*)> hook) { g_frameHook = std::move(hook); }
+void vtSetFrameHook(std::function<void(int64_t, const uint32_t*, int, int)> hook) { g_frameHook = std::move(hook); }
+void vtSetRenderScale(int scale) {
+    g_renderScale = std::clamp(scale, 1, 4);
+    g_detailWidth = 640 * (int)g_renderScale;
+    g_detailHeight = 480 * (int)g_renderScale;
+    g_detail.assign((size_t)g_detailWidth * g_detailHeight, 0);
+}
+double vtRenderScale() { return g_renderScale; }
 void vtSetExitHook(std::function<void(int)> hook) { g_exitHooks.push_back(std::move(hook)); }
 int64_t vtNow() { return g_now.load(); }
 int64_t vtPassCount() { return g_passes.load(); }

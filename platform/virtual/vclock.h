@@ -14,6 +14,9 @@ HANDLE vtCreateThread(DWORD (*start)(void*), void* param);
 [[noreturn]] void vtExitProcess(int code);
 // Puts pixels on the virtual display (clipped); shown from the next blank on.
 void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y);
+// Shows the whole display drawn larger, at the render scale's size.
+void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch);
+double vtRenderScale();
 void vtCountPass();
 void vtTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // The audio output consumes samples up to the virtual time `ticks` (audio_virtual.cpp).

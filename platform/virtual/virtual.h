@@ -25,8 +25,13 @@ void vtScheduleClose(double seconds);
 void vtEndAt(double seconds);
 
 // Called at every vertical blank with the virtual time and the picture the
-// display shows (640 x 480, 0x00RRGGBB, rows 2560 bytes apart).
-void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels)> hook);
+// display shows (0x00RRGGBB, rows width * 4 bytes apart): 640 x 480 times the
+// render scale.
+void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels, int width, int height)> hook);
+
+// Full-screen 3D is drawn this many times larger than 640 x 480 (1 to 4), and
+// the display is that large: 2D pictures are enlarged smoothly.
+void vtSetRenderScale(int scale);
 
 // Called once when the process ends, before it exits, with the exit code.
 void vtSetExitHook(std::function<void(int code)> hook);

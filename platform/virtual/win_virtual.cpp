@@ -221,6 +221,13 @@ void sysPresent(HWND window, const uint32_t* pixels, int width, int height, int 
     vtWaitVblank();
 }
 
+void sysPresentDetailed(HWND, const uint32_t* pixels, int width, int height, int pitch) {
+    vtShowDetailed(pixels, width, height, pitch);
+    vtWaitVblank();
+}
+
+double sysRenderScale() { return vtRenderScale(); }
+
 void sysClientRect(HWND window, int* screenX, int* screenY, int* width, int* height) {
     RECT r = window ? window->client : RECT{0, 0, 640, 480};
     if (screenX) *screenX = r.left;

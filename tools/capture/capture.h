@@ -6,7 +6,7 @@
 struct CaptureOptions {
     std::string out;     // empty: no video
     bool lossless = false;
-    int scale = 1;
+    int scale = 1;       // the display's size: 640 x 480 times this
     int fps = 60;
     double until = -1;   // seconds, or -1 for the whole show
 };
@@ -14,7 +14,7 @@ struct CaptureOptions {
 // Opens the file; false (with a message) when it cannot.
 bool captureStart(const CaptureOptions& options);
 // One video frame at a vertical blank; nothing when no video is written.
-void captureFrame(int64_t ticks, const uint32_t* pixels);
+void captureFrame(int64_t ticks, const uint32_t* pixels, int width, int height);
 // Mixed audio in time order.
 void captureAudio(const int16_t* frames, int count);
 // Closes the file at the end of the run.

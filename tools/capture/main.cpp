@@ -31,9 +31,9 @@ std::vector<Shot> g_shots;
 [[noreturn]] void usage(const char* problem) {
     if (problem) fprintf(stderr, "velkor-capture: %s\n", problem);
     fprintf(stderr,
-            "usage: velkor-capture [--windowed] [--fps N] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
+            "usage: velkor-capture [--windowed] [--fps N] [--scale N] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
             "                      [--escape-at SECONDS] [--close-at SECONDS] [--until SECONDS]\n"
-            "                      [--out FILE.mkv [--lossless] [--scale N]]\n"
+            "                      [--out FILE.mkv [--lossless]]\n"
             "Plays the show headless in virtual time from the DATA folder of the current directory.\n");
     exit(2);
 }
@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!video.out.empty() && (fps < 30 || fps > 240)) usage("with --out, --fps takes 30 to 240");
-    if (video.out.empty() && (video.lossless || video.scale != 1)) usage("--lossless and --scale go with --out");
+    if (video.out.empty() && video.lossless) usage("--lossless goes with --out");
 
     // Every output is checked before the show starts, not found unwritable at its end.
     bool writable = trace.empty() || checkWritable(trace, "trace");
@@ -139,19 +139,20 @@ int main(int argc, char** argv) {
     warnIfNoAssetFolder("velkor-capture");
 
     vtSetDisplayRate(fps);
+    vtSetRenderScale(video.scale);
     video.fps = fps;
     vtSetDialogScript(windowed ? std::vector<std::string>{"click:101", "click:103"}
                                : std::vector<std::string>{"click:103"});
 
     std::sort(g_shots.begin(), g_shots.end(), [](const Shot& a, const Shot& b) { return a.at < b.at; });
     if (!video.out.empty() && !captureStart(video)) return 2;
-    vtSetFrameHook([](int64_t ticks, const uint32_t* pixels) {
+    vtSetFrameHook([](int64_t ticks, const uint32_t* pixels, int width, int height) {
         for (auto& shot : g_shots)
             if (!shot.taken && shot.at <= ticks) {
                 shot.taken = true;
-                vtWritePng(shot.file, pixels, 640, 480);
+                vtWritePng(shot.file, pixels, width, height);
             }
-        captureFrame(ticks, pixels);
+        captureFrame(ticks, pixels, width, height);
     });
     vtSetAudioSink([](const int16_t* frames, int count) { captureAudio(frames, count); });
     vtSetExitHook([](int code) {

@@ -106,9 +106,10 @@ bool openVideo(Capture& c) {
     c.picture->width = c.video->width;
     c.picture->height = c.video->height;
     av_frame_get_buffer(c.picture, 0);
-    // Nearest neighbour keeps the pixels sharp when scaled up.
-    c.scaler = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGR0, c.video->width, c.video->height, c.video->pix_fmt,
-                              SWS_POINT, nullptr, nullptr, nullptr);
+    // The display is already the video's size (the render scale): only the
+    // pixel format changes.
+    c.scaler = sws_getContext(c.video->width, c.video->height, AV_PIX_FMT_BGR0, c.video->width, c.video->height,
+                              c.video->pix_fmt, SWS_POINT, nullptr, nullptr, nullptr);
     return c.scaler != nullptr;
 }
 
@@ -185,13 +186,13 @@ bool captureStart(const CaptureOptions& options) {
     return true;
 }
 
-void captureFrame(int64_t ticks, const uint32_t* pixels) {
+void captureFrame(int64_t ticks, const uint32_t* pixels, int width, int height) {
     Capture* c = g_capture;
-    if (!c || c->failed) return;
+    if (!c || c->failed || width != c->video->width || height != c->video->height) return;
     av_frame_make_writable(c->picture);
     const uint8_t* src[1] = {(const uint8_t*)pixels};
-    const int stride[1] = {kWidth * 4};
-    sws_scale(c->scaler, src, stride, 0, kHeight, c->picture->data, c->picture->linesize);
+    const int stride[1] = {width * 4};
+    sws_scale(c->scaler, src, stride, 0, height, c->picture->data, c->picture->linesize);
     // The blank at ticks is frame number ticks * fps / 10^7 of the display.
     c->picture->pts = (ticks * c->options.fps + kVtTicksPerSecond / 2) / kVtTicksPerSecond;
     encode(*c, c->video, c->videoStream, c->picture);
