@@ -7,17 +7,14 @@
 // time, and a run is the same on every machine: same frames, same trace.
 #include "platform/virtual/vclock.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 #include <unistd.h>
@@ -91,12 +88,7 @@ void showFrame(int64_t vblank) {
 std::vector<std::function<void(int)>> g_exitHooks;
 std::atomic<bool> g_exiting{false};
 
-FILE* g_trace = nullptr;
-std::mutex g_traceLock;
 std::atomic<int64_t> g_passes{0};
-
-std::mutex g_failLock;
-std::multiset<std::string> g_failSteps;
 
 // Threads other than the one that first touched the clock are registered by
 // vtCreateThread; the first one (the process's main thread) registers here.
@@ -123,9 +115,7 @@ int64_t nextVblankAfter(int64_t t) {
     if (g_exiting.compare_exchange_strong(expected, true)) {
         vtTrace("exit %d", code);
         for (auto& hook : g_exitHooks) hook(code);
-        std::lock_guard<std::mutex> guard(g_traceLock);
-        if (g_trace) fclose(g_trace);
-        g_trace = nullptr;
+        vtCloseTrace();
     }
     fflush(stdout);
     fflush(stderr);
@@ -240,28 +230,15 @@ void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int
 
 void vtCountPass() { g_passes++; }
 
-void vtTrace(const char* format, ...) {
-    std::lock_guard<std::mutex> guard(g_traceLock);
-    if (!g_trace) return;
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    int64_t now = g_now.load();
-    fprintf(g_trace, "%lld.%04lld %lld %s\n", (long long)(now / 10000), (long long)(now % 10000),
-            (long long)g_passes.load(), text);
-}
-
 // --- Control ------------------------------------------------------------------
 
 void vtSetDisplayRate(int fps) { g_fps = std::clamp(fps, 1, 1000); }
 void vtEndAt(double seconds) { g_endAt = (int64_t)(seconds * kVtTicksPerSecond); }
 void vtSetFrameHook(std::function<void(int64_t, const uint32_t*, int, int)> hook) { g_frameHook = std::move(hook); }
-void vtSetRenderScale(int scale) {
-    g_renderScale = std::clamp(scale, 1, 4);
-    g_detailWidth = 640 * (int)g_renderScale;
-    g_detailHeight = 480 * (int)g_renderScale;
+void vtSetRenderScale(double scale) {
+    g_renderScale = scale > 1.0 ? std::min(scale, 4.0) : 1.0;
+    g_detailWidth = (int)std::lround(640 * g_renderScale);
+    g_detailHeight = (int)std::lround(480 * g_renderScale);
     g_detail.assign((size_t)g_detailWidth * g_detailHeight, 0);
 }
 double vtRenderScale() { return g_renderScale; }
@@ -269,49 +246,4 @@ void vtSetExitHook(std::function<void(int)> hook) { g_exitHooks.push_back(std::m
 int64_t vtNow() { return g_now.load(); }
 int64_t vtPassCount() { return g_passes.load(); }
 
-void vtSetTraceFile(const std::string& path) {
-    std::lock_guard<std::mutex> guard(g_traceLock);
-    if (g_trace) fclose(g_trace);
-    g_trace = path.empty() ? nullptr : fopen(path.c_str(), "w");
-    if (!path.empty() && !g_trace) fprintf(stderr, "%s: cannot write the trace file\n", path.c_str());
-}
-
-void vtFailStep(const std::string& step) {
-    std::lock_guard<std::mutex> guard(g_failLock);
-    g_failSteps.insert(step);
-}
-
-bool sysShouldFail(const char* step) {
-    std::lock_guard<std::mutex> guard(g_failLock);
-    auto it = g_failSteps.find(step);
-    if (it == g_failSteps.end()) return false;
-    if (strcmp(step, "Lock:lost") == 0) g_failSteps.erase(it);  // lost once, then restored
-    return true;
-}
-
-void sysTrace(const char* format, ...) {
-    char text[1024];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    vtTrace("%s", text);
-}
-
 int64_t sysTicks() { return g_now.load(); }
-
-bool vtWritePng(const std::string& path, const uint32_t* pixels, int width, int height) {
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = width;
-    image.height = height;
-    image.format = PNG_FORMAT_BGRA;  // 0x00RRGGBB words in memory: B, G, R, 0
-    std::vector<uint32_t> opaque(pixels, pixels + (size_t)width * height);
-    for (auto& p : opaque) p |= 0xFF000000u;
-    if (!png_image_write_to_file(&image, path.c_str(), 0, opaque.data(), width * 4, nullptr)) {
-        fprintf(stderr, "%s: cannot write the picture (%s)\n", path.c_str(), image.message);
-        return false;
-    }
-    return true;
-}

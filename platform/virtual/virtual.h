@@ -29,9 +29,10 @@ void vtEndAt(double seconds);
 // render scale.
 void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels, int width, int height)> hook);
 
-// Full-screen 3D is drawn this many times larger than 640 x 480 (1 to 4), and
-// the display is that large: 2D pictures are enlarged smoothly.
-void vtSetRenderScale(int scale);
+// Full-screen 3D is drawn this many times larger than 640 x 480 (1 to 4, 2.25
+// for 1440 x 1080), and the display is that large: 2D pictures are enlarged
+// smoothly.
+void vtSetRenderScale(double scale);
 
 // Called once when the process ends, before it exits, with the exit code.
 void vtSetExitHook(std::function<void(int code)> hook);
