@@ -14,8 +14,12 @@ test: build data
 deps:
 	@sh tools/install-deps.sh
 
+# CMake runs when the build folder is new, and again whenever CMAKE_FLAGS is
+# given, so that flags reach a folder configured before.
 configure: deps
-	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
+	@if [ ! -f $(BUILD)/build.ninja ] || [ -n "$(strip $(CMAKE_FLAGS))" ]; then \
+	  cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS); \
+	fi
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -30,7 +34,7 @@ bench: build data
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" || exit 1; done
 
 capture: build data
-	./$(BUILD)/velkor-capture --out show.mkv
+	./$(BUILD)/velkor-capture --out show.mkv --scale 2.25 --aa
 
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVELKOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"

@@ -25,6 +25,9 @@ void sysPresentDetailed(HWND window, const uint32_t* pixels, int width, int heig
 
 // How much larger than 640 x 480 a full-screen 3D device draws: 1 to 4.
 double sysRenderScale();
+// Samples across and down each of those pixels: 1, or 2 (supersampling:
+// smooth polygon edges, four times the drawing).
+int sysRenderSamples();
 
 // Screen position of the client area's top-left corner and its size.
 void sysClientRect(HWND window, int* screenX, int* screenY, int* width, int* height);

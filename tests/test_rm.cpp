@@ -696,6 +696,48 @@ TEST(RetainedModeThreads, MeshesFilledAndRecolouredWhileRendering) {
     EXPECT_EQ(filled->GetFaceCount(), 200);
 }
 
+// --- Full-screen drawing larger than the surface, and smooth edges ----------------
+
+// A white square turned on black, shown by the flip: with 2 x 2 samples its
+// edges take intermediate greys, each next to both white and black; without,
+// every pixel is white or black.
+TEST(RetainedModeFullScreen, SupersampledEdgesAreSmoothAndOnlyEdgesAreGrey) {
+    std::vector<uint32_t> shown;
+    vtSetFrameHook([&](int64_t, const uint32_t* pixels, int w, int h) { shown.assign(pixels, pixels + w * h); });
+    Stage s;
+    s.background = 0;
+    s.show(s.quad(0xFFFFFFFF), s.root, 0, 0, 12)->SetOrientation(s.root, 0, 0, 1, 0.4f, 1, 0);
+    auto greys = [&](int samples, int* alone) {
+        vtSetRenderSamples(samples);
+        s.render();
+        s.primary->Flip(nullptr, DDFLIP_WAIT);
+        int count = 0;
+        *alone = 0;
+        for (int y = 1; y < 479; y++)
+            for (int x = 1; x < 639; x++) {
+                const uint32_t p = shown[y * 640 + x];
+                if (p == 0 || p == kWhite) continue;
+                count++;
+                bool white = false, black = false;
+                for (int dy = -1; dy <= 1; dy++)
+                    for (int dx = -1; dx <= 1; dx++) {
+                        const uint32_t q = shown[(y + dy) * 640 + x + dx];
+                        white |= channel(q, 8) > channel(p, 8);
+                        black |= channel(q, 8) < channel(p, 8);
+                    }
+                *alone += !(white && black);
+            }
+        return count;
+    };
+    int alone = 0;
+    EXPECT_EQ(greys(1, &alone), 0);
+    const int edge = greys(2, &alone);
+    vtSetRenderSamples(1);
+    vtSetFrameHook(nullptr);
+    EXPECT_GT(edge, 4 * 150);  // most of the four edges' pixels
+    EXPECT_EQ(alone, 0);
+}
+
 // --- A device made from a clipper shows its picture in the window -------------------
 
 TEST(RetainedModeWindowed, ClipperDeviceClearsRendersAndPresentsOnUpdate) {

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <string>
@@ -265,7 +266,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
-int MessageBoxA(HWND owner, const char* text, const char* caption, UINT type) {
+int MessageBoxA(HWND /*owner*/, const char* text, const char* caption, UINT type) {
     fprintf(stderr, "%s %s\n", caption ? caption : "", text ? text : "");
     SDL_MessageBoxButtonData ok = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT,
                                    IDOK, "OK"};
@@ -366,6 +367,15 @@ double sysRenderScale() {
         return v >= 1.0 && v <= 4.0 ? v : 1.0;
     }();
     return scale;
+}
+
+// VELKOR_AA=1 smooths polygon edges (2 x 2 samples a pixel).
+int sysRenderSamples() {
+    static const int samples = [] {
+        const char* text = getenv("VELKOR_AA");
+        return text && strcmp(text, "1") == 0 ? 2 : 1;
+    }();
+    return samples;
 }
 
 void sysPresent(HWND window, const uint32_t* pixels, int width, int height, int pitch, int x, int y) {

@@ -293,7 +293,16 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         for (int row = target.y1; row < device->drawHeight; row++) device->enlargeRow(row);
     }
     drawBands();
-    if (device->scaled()) ddSetDetail(device->surface, device->detail.data(), device->drawWidth, device->drawHeight);
+    if (device->samples == 2) {
+        const int rows = device->drawHeight / 2;
+        runParts((rows + kBandRows - 1) / kBandRows, [](void* self, int band) {
+            Device* d = static_cast<Device*>(self);
+            d->averageRows(band * kBandRows, std::min(band * kBandRows + kBandRows, d->drawHeight / 2));
+        }, device);
+        ddSetDetail(device->surface, device->shown.data(), device->drawWidth / 2, rows);
+    } else if (device->scaled()) {
+        ddSetDetail(device->surface, device->detail.data(), device->drawWidth, device->drawHeight);
+    }
     return D3DRM_OK;
 }
 

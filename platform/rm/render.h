@@ -46,29 +46,50 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<RasterSetup> setups;
     std::vector<uint32_t> bandStart, binned;
     // A full-screen device may draw its 3D larger than its surface, at the
-    // screen's own resolution: then into `detail`, which starts each pass as
-    // the surface's picture enlarged and which the next flip shows instead of
-    // the surface. The size is chosen when a pass clears the viewport.
-    double scale = 1.0;
+    // screen's own resolution, and with 2 x 2 samples a pixel for smooth
+    // edges: then into `detail`, which starts each pass as the surface's
+    // picture enlarged; the next flip shows it (averaged down to `shown` when
+    // supersampled) instead of the surface. The size is chosen when a pass
+    // clears the viewport.
+    double scale = 1.0;  // drawing pixels per surface pixel
+    int samples = 1;     // 1, or 2 across and down
     int drawWidth = 640, drawHeight = 480;
-    std::vector<uint32_t> detail;
+    std::vector<uint32_t> detail, shown;
     std::vector<uint16_t> sourceColumn;  // detail column -> surface column
 
     void chooseScale() {
-        double s = surface ? std::clamp(sysRenderScale(), 1.0, 4.0) : 1.0;
-        if (!(s > 1.0)) s = 1.0;
-        scale = s;
-        drawWidth = (int)std::lround(width * s);
-        drawHeight = (int)std::lround(height * s);
+        const double s = surface ? std::clamp(sysRenderScale(), 1.0, 4.0) : 1.0;
+        samples = surface && sysRenderSamples() == 2 ? 2 : 1;
+        drawWidth = (int)std::lround(width * s) * samples;
+        drawHeight = (int)std::lround(height * s) * samples;
+        scale = (double)drawWidth / width;
         const size_t n = (size_t)drawWidth * drawHeight;
         if (depth.size() < n) depth.resize(n, 0.0f);
-        if (s > 1.0) {
+        if (scaled()) {
             detail.resize(n);
+            if (samples == 2) shown.resize(n / 4);
             sourceColumn.resize(drawWidth);
             for (int x = 0; x < drawWidth; x++) sourceColumn[x] = (uint16_t)((int64_t)x * width / drawWidth);
         }
     }
-    bool scaled() const { return scale > 1.0; }
+    bool scaled() const { return drawWidth > width; }
+    // Output rows [y0, y1) of `shown`: each pixel the rounded mean of its 2 x 2
+    // samples, channel by channel.
+    void averageRows(int y0, int y1) {
+        const int w = drawWidth / 2;
+        for (int y = y0; y < y1; y++) {
+            const uint32_t* a = detail.data() + (size_t)(2 * y) * drawWidth;
+            const uint32_t* b = a + drawWidth;
+            uint32_t* to = shown.data() + (size_t)y * w;
+            for (int x = 0; x < w; x++) {
+                const uint32_t p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], t = b[2 * x + 1];
+                // Red and blue, then green, two channels a step without overlap.
+                const uint32_t rb = ((p & 0xFF00FF) + (q & 0xFF00FF) + (r & 0xFF00FF) + (t & 0xFF00FF) + 0x20002) >> 2;
+                const uint32_t g = ((p & 0xFF00) + (q & 0xFF00) + (r & 0xFF00) + (t & 0xFF00) + 0x200) >> 2;
+                to[x] = (rb & 0xFF00FF) | (g & 0xFF00);
+            }
+        }
+    }
     // Row y of `detail` from the surface's picture: the pixel under each.
     void enlargeRow(int y) {
         const uint32_t* from = ddSurfacePixels(surface, nullptr, nullptr, nullptr);

@@ -48,6 +48,7 @@ std::function<void(int64_t, const uint32_t*, int, int)> g_frameHook;
 // At a render scale above 1 the display is that much larger: it shows the 3D
 // device's drawing (g_detail) or the 640 x 480 picture enlarged smoothly.
 double g_renderScale = 1.0;
+int g_renderSamples = 1;
 int g_detailWidth = 640, g_detailHeight = 480;
 std::vector<uint32_t> g_detail, g_enlarged;
 bool g_showingDetail = false;
@@ -80,10 +81,12 @@ const uint32_t* enlargedDisplay() {
 
 void showFrame(int64_t vblank) {
     if (!g_frameHook) return;
-    if (!(g_renderScale > 1.0))
-        g_frameHook(vblank, g_display, 640, 480);
+    if (g_showingDetail)
+        g_frameHook(vblank, g_detail.data(), g_detailWidth, g_detailHeight);
+    else if (g_renderScale > 1.0)
+        g_frameHook(vblank, enlargedDisplay(), g_detailWidth, g_detailHeight);
     else
-        g_frameHook(vblank, g_showingDetail ? g_detail.data() : enlargedDisplay(), g_detailWidth, g_detailHeight);
+        g_frameHook(vblank, g_display, 640, 480);
 }
 std::vector<std::function<void(int)>> g_exitHooks;
 std::atomic<bool> g_exiting{false};
@@ -211,6 +214,7 @@ void vtExitThread() { throw ThreadExitSignal{}; }
 
 void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch) {
     if (width != g_detailWidth || height != g_detailHeight) return;  // not this display's size
+    g_detail.resize((size_t)width * height);
     for (int row = 0; row < height; row++)
         memcpy(&g_detail[(size_t)row * width], (const uint8_t*)pixels + (size_t)row * pitch, (size_t)width * 4);
     g_showingDetail = true;
@@ -242,6 +246,8 @@ void vtSetRenderScale(double scale) {
     g_detail.assign((size_t)g_detailWidth * g_detailHeight, 0);
 }
 double vtRenderScale() { return g_renderScale; }
+void vtSetRenderSamples(int samples) { g_renderSamples = samples == 2 ? 2 : 1; }
+int vtRenderSamples() { return g_renderSamples; }
 void vtSetExitHook(std::function<void(int)> hook) { g_exitHooks.push_back(std::move(hook)); }
 int64_t vtNow() { return g_now.load(); }
 int64_t vtPassCount() { return g_passes.load(); }

@@ -17,8 +17,13 @@ void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int
 // Shows the whole display drawn larger, at the render scale's size.
 void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch);
 double vtRenderScale();
+int vtRenderSamples();
 void vtCountPass();
+// A trace line at the current virtual time (trace.cpp); closed once, when the
+// process ends.
 void vtTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void vtCloseTrace();
 // The audio output consumes samples up to the virtual time `ticks` (audio_virtual.cpp).
 void vtAudioAdvance(int64_t ticks);
+// The picture as an opaque PNG file (png_writer.cpp); says why when it cannot.
 bool vtWritePng(const std::string& path, const uint32_t* pixels, int width, int height);

@@ -33,6 +33,8 @@ void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels, in
 // for 1440 x 1080), and the display is that large: 2D pictures are enlarged
 // smoothly.
 void vtSetRenderScale(double scale);
+// 2: full-screen 3D is drawn with 2 x 2 samples a pixel (smooth edges); 1: not.
+void vtSetRenderSamples(int samples);
 
 // Called once when the process ends, before it exits, with the exit code.
 void vtSetExitHook(std::function<void(int code)> hook);

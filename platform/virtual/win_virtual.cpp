@@ -216,7 +216,7 @@ bool sysSetDisplayMode(HWND, int width, int height, int bpp) {
     return width == 640 && height == 480 && bpp == 32;
 }
 
-void sysPresent(HWND window, const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
+void sysPresent(HWND /*window*/, const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
     vtShowPicture(pixels, width, height, pitch, x, y);
     vtWaitVblank();
 }
@@ -227,6 +227,8 @@ void sysPresentDetailed(HWND, const uint32_t* pixels, int width, int height, int
 }
 
 double sysRenderScale() { return vtRenderScale(); }
+
+int sysRenderSamples() { return vtRenderSamples(); }
 
 void sysClientRect(HWND window, int* screenX, int* screenY, int* width, int* height) {
     RECT r = window ? window->client : RECT{0, 0, 640, 480};

@@ -6,7 +6,7 @@
 struct CaptureOptions {
     std::string out;     // empty: no video
     bool lossless = false;
-    int scale = 1;       // the display's size: 640 x 480 times this
+    double scale = 1;    // the display's size: 640 x 480 times this
     int fps = 60;
     double until = -1;   // seconds, or -1 for the whole show
 };

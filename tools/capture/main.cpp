@@ -31,7 +31,7 @@ std::vector<Shot> g_shots;
 [[noreturn]] void usage(const char* problem) {
     if (problem) fprintf(stderr, "velkor-capture: %s\n", problem);
     fprintf(stderr,
-            "usage: velkor-capture [--windowed] [--fps N] [--scale N] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
+            "usage: velkor-capture [--windowed] [--fps N] [--scale N] [--aa] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
             "                      [--escape-at SECONDS] [--close-at SECONDS] [--until SECONDS]\n"
             "                      [--out FILE.mkv [--lossless]]\n"
             "Plays the show headless in virtual time from the DATA folder of the current directory.\n");
@@ -84,6 +84,7 @@ int main(int argc, char** argv) {
     bool windowed = false;
     int fps = 60;
     std::string trace;
+    bool aa = false;
     CaptureOptions video;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
@@ -120,7 +121,10 @@ int main(int argc, char** argv) {
         } else if (a == "--lossless") {
             video.lossless = true;
         } else if (a == "--scale") {
-            if (!parseInt(value("--scale"), 1, 4, &video.scale)) usage("--scale takes 1, 2, 3 or 4");
+            if (!parseSeconds(value("--scale"), &video.scale) || video.scale < 1 || video.scale > 4)
+                usage("--scale takes a number from 1 to 4 (2.25: 1440 x 1080)");
+        } else if (a == "--aa") {
+            aa = true;
         } else if (a == "--help" || a == "-h") {
             usage(nullptr);
         } else {
@@ -140,6 +144,7 @@ int main(int argc, char** argv) {
 
     vtSetDisplayRate(fps);
     vtSetRenderScale(video.scale);
+    vtSetRenderSamples(aa ? 2 : 1);
     video.fps = fps;
     vtSetDialogScript(windowed ? std::vector<std::string>{"click:101", "click:103"}
                                : std::vector<std::string>{"click:103"});

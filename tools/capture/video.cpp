@@ -13,6 +13,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <string>
 #include <sys/stat.h>
@@ -79,8 +80,8 @@ bool openVideo(Capture& c) {
     if (!codec) return fail(c, "no encoder for the video"), false;
     c.videoStream = avformat_new_stream(c.format, nullptr);
     c.video = avcodec_alloc_context3(codec);
-    c.video->width = kWidth * c.options.scale;
-    c.video->height = kHeight * c.options.scale;
+    c.video->width = (int)std::lround(kWidth * c.options.scale);
+    c.video->height = (int)std::lround(kHeight * c.options.scale);
     c.video->time_base = AVRational{1, c.options.fps};
     c.video->framerate = AVRational{c.options.fps, 1};
     c.video->pix_fmt = c.options.lossless ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P;
