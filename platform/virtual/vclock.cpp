@@ -53,27 +53,43 @@ int g_detailWidth = 640, g_detailHeight = 480;
 std::vector<uint32_t> g_detail, g_enlarged;
 bool g_showingDetail = false;
 
-// The 640 x 480 display enlarged to the detail size, bilinear.
+bool g_enlargedStale = true;  // the 640 x 480 display changed since it was enlarged
+
+// The 640 x 480 display enlarged to the detail size, bilinear, in 8-bit
+// fixed point: each output pixel's source columns and weight are found once
+// per size.
 const uint32_t* enlargedDisplay() {
     const int W = g_detailWidth, H = g_detailHeight;
-    g_enlarged.resize((size_t)W * H);
-    for (int y = 0; y < H; y++) {
-        const double fy = std::clamp((y + 0.5) * 480.0 / H - 0.5, 0.0, 479.0);
-        const int y0 = (int)fy, y1 = std::min(y0 + 1, 479);
-        const int wy = (int)((fy - y0) * 256);
+    static std::vector<int> column0, column1, columnWeight;
+    if ((int)column0.size() != W || g_enlarged.size() != (size_t)W * H) {
+        g_enlarged.resize((size_t)W * H);
+        column0.resize(W), column1.resize(W), columnWeight.resize(W);
         for (int x = 0; x < W; x++) {
             const double fx = std::clamp((x + 0.5) * 640.0 / W - 0.5, 0.0, 639.0);
-            const int x0 = (int)fx, x1 = std::min(x0 + 1, 639);
-            const int wx = (int)((fx - x0) * 256);
-            const uint32_t a = g_display[y0 * 640 + x0], b = g_display[y0 * 640 + x1];
-            const uint32_t c = g_display[y1 * 640 + x0], d = g_display[y1 * 640 + x1];
-            uint32_t out = 0;
+            column0[x] = (int)fx;
+            column1[x] = std::min(column0[x] + 1, 639);
+            columnWeight[x] = (int)((fx - column0[x]) * 256);
+        }
+        g_enlargedStale = true;
+    }
+    if (!g_enlargedStale) return g_enlarged.data();
+    g_enlargedStale = false;
+    for (int y = 0; y < H; y++) {
+        const double fy = std::clamp((y + 0.5) * 480.0 / H - 0.5, 0.0, 479.0);
+        const int y0 = (int)fy, wy = (int)((fy - y0) * 256);
+        const uint32_t* top = &g_display[y0 * 640];
+        const uint32_t* low = &g_display[std::min(y0 + 1, 479) * 640];
+        uint32_t* out = &g_enlarged[(size_t)y * W];
+        for (int x = 0; x < W; x++) {
+            const int wx = columnWeight[x];
+            const uint32_t a = top[column0[x]], b = top[column1[x]], c = low[column0[x]], d = low[column1[x]];
+            uint32_t pixel = 0;
             for (int shift = 0; shift < 24; shift += 8) {
-                const int top = (int)((a >> shift) & 255) * (256 - wx) + (int)((b >> shift) & 255) * wx;
-                const int low = (int)((c >> shift) & 255) * (256 - wx) + (int)((d >> shift) & 255) * wx;
-                out |= (uint32_t)((top * (256 - wy) + low * wy + 32768) >> 16) << shift;
+                const int t = (int)((a >> shift) & 255) * (256 - wx) + (int)((b >> shift) & 255) * wx;
+                const int l = (int)((c >> shift) & 255) * (256 - wx) + (int)((d >> shift) & 255) * wx;
+                pixel |= (uint32_t)((t * (256 - wy) + l * wy + 32768) >> 16) << shift;
             }
-            g_enlarged[(size_t)y * W + x] = out;
+            out[x] = pixel;
         }
     }
     return g_enlarged.data();
@@ -222,6 +238,7 @@ void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch) {
 
 void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
     g_showingDetail = false;
+    g_enlargedStale = true;
     // Clip to the 640 x 480 display; the picture appears at the next blank.
     for (int row = 0; row < height; row++) {
         int dy = y + row;
