@@ -3,6 +3,8 @@
 // see; a video driver the user forces still takes the show's own error path.
 #include <gtest/gtest.h>
 
+#include "platform/live/scale_chooser.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -80,4 +82,32 @@ TEST(LiveForcedDriver, UnavailableRealDriverKeepsTheShowsOwnErrors) {
     std::string text = joined(run.lines);
     EXPECT_FALSE(contains(text, "xvfb-run")) << text;
     EXPECT_TRUE(contains(text, "Set Display Mode failed")) << text;
+}
+
+// The full-screen size steps down when 3D passes run long, three in a row,
+// and back up only after two seconds of passes that would fit at the larger
+// size; it never goes below 640 x 480.
+TEST(ScaleChooser, StepsDownWhenPassesRunLongAndUpOnlyAfterACalmStretch) {
+    const double frame = 1000.0 / 60;
+    ScaleChooser c(2.25);
+    EXPECT_EQ(c.scale(), 2.25);
+    c.passed(20, frame);
+    c.passed(20, frame);
+    c.passed(10, frame);  // one in time: the count starts again
+    c.passed(20, frame);
+    c.passed(20, frame);
+    EXPECT_EQ(c.scale(), 2.25);
+    c.passed(20, frame);
+    EXPECT_DOUBLE_EQ(c.scale(), 1.8);
+    // 10 ms at 1.8 would be 15.6 ms at 2.25: no room to grow, however long.
+    for (int i = 0; i < 1000; i++) c.passed(10, frame);
+    EXPECT_DOUBLE_EQ(c.scale(), 1.8);
+    // 5 ms would be 7.8: after two seconds of it, one step up.
+    for (int i = 0; i < 119; i++) c.passed(5, frame);
+    EXPECT_DOUBLE_EQ(c.scale(), 1.8);
+    c.passed(5, frame);
+    EXPECT_EQ(c.scale(), 2.25);
+    // Always late: down to 1 and no further.
+    for (int i = 0; i < 100; i++) c.passed(40, frame);
+    EXPECT_EQ(c.scale(), 1.0);
 }

@@ -5,6 +5,7 @@
 // the backend seam (presentation with vsync, scaled to fit in full screen).
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "platform/sys.h"
+#include "platform/live/scale_chooser.h"
 #include "platform/win/win.h"
 #include "platform/win/wininternal.h"
 
@@ -340,8 +342,11 @@ bool sysSetDisplayMode(HWND window, int width, int height, int bpp) {
     return true;
 }
 
+void noteDrawingTime(HWND window);
+
 void sysPresentDetailed(HWND window, const uint32_t* pixels, int width, int height, int pitch) {
     if (!window || !window->renderer || !window->fullscreenPicture) return;
+    noteDrawingTime(window);
     if (!window->detail || window->detailWidth != width || window->detailHeight != height) {
         if (window->detail) SDL_DestroyTexture(window->detail);
         window->detail =
@@ -359,14 +364,42 @@ void sysPresentDetailed(HWND window, const uint32_t* pixels, int width, int heig
     paceToRefresh(window);
 }
 
-// VELKOR_SCALE (1 to 4) draws full-screen 3D that much larger than 640 x 480.
+// Full-screen 3D is drawn at the desktop's own size (2.25 times 640 x 480 on a
+// 1080-line screen), smaller while passes run long (ScaleChooser); VELKOR_SCALE
+// (1 to 4) fixes the size.
+struct RenderSize {
+    double fixed = 0;  // VELKOR_SCALE, or 0
+    ScaleChooser* chooser = nullptr;
+    int64_t passStart = 0;
+};
+static RenderSize g_renderSize = [] {
+    RenderSize r;
+    const char* text = getenv("VELKOR_SCALE");
+    double v = text && *text ? strtod(text, nullptr) : 0.0;
+    if (v >= 1.0 && v <= 4.0) r.fixed = v;
+    return r;
+}();
+
 double sysRenderScale() {
-    static const double scale = [] {
-        const char* text = getenv("VELKOR_SCALE");
-        double v = text && *text ? strtod(text, nullptr) : 1.0;
-        return v >= 1.0 && v <= 4.0 ? v : 1.0;
-    }();
-    return scale;
+    g_renderSize.passStart = sysTicks();
+    if (g_renderSize.fixed > 0) return g_renderSize.fixed;
+    if (!g_renderSize.chooser) {
+        SDL_DisplayMode mode;
+        double largest = 1.0;
+        if (SDL_WasInit(SDL_INIT_VIDEO) && SDL_GetDesktopDisplayMode(0, &mode) == 0)
+            largest = std::clamp(std::min(mode.w / 640.0, mode.h / 480.0), 1.0, 4.0);
+        g_renderSize.chooser = new ScaleChooser(largest);
+    }
+    return g_renderSize.chooser->scale();
+}
+
+// How long the 3D pass that is being presented drew, against the display's frame.
+void noteDrawingTime(HWND window) {
+    if (!g_renderSize.chooser || g_renderSize.passStart == 0) return;
+    int refresh = 60;
+    SDL_DisplayMode mode;
+    if (SDL_GetWindowDisplayMode(window->window, &mode) == 0 && mode.refresh_rate >= 30) refresh = mode.refresh_rate;
+    g_renderSize.chooser->passed((sysTicks() - g_renderSize.passStart) / 10000.0, 1000.0 / refresh);
 }
 
 // VELKOR_AA=1 smooths polygon edges (2 x 2 samples a pixel).
