@@ -36,6 +36,8 @@ struct Reader {
     uint32_t at;
 
     bool has(uint64_t count) const { return size - at >= count; }
+    // Whole records of recordBytes left.
+    uint32_t left(uint32_t recordBytes) const { return (size - at) / recordBytes; }
     uint16_t u16() {
         uint16_t v;
         std::memcpy(&v, bytes + at, 2);
@@ -88,63 +90,73 @@ struct Problems {
     }
 };
 
-// Empties the tables of the sections the caller asked for and the file could
-// not give.
-void clearKeys() {
-    g_keyCount = 0;
-    g_keyStoredCount = 0;
-}
-
-}  // namespace
-
-void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCount, int keyTrack, int texCoords) {
-    Reader in{bytes, byteCount, 0};
-    Problems problems{fileName, {}};
+// Empties the tables: the vertices and faces always, the key track and the
+// texture coordinates when the caller asked for them (otherwise they keep
+// what an earlier file left).
+void clearTables(int keyTrack, int texCoords) {
     g_meshVertexCount = 0;
     g_meshFaceCount = 0;
     g_meshFaceData[0] = 0;
     if (texCoords == 1) g_meshTexCoordCount = 0;
-    if (keyTrack == 1) clearKeys();
+    if (keyTrack == 1) {
+        g_keyCount = 0;
+        g_keyStoredCount = 0;
+    }
+}
 
-    // Vertex section.
-    if (!in.has(2)) {
-        problems.add("file ends before the vertex count");
-        return;
+// How many of the `announced` records of a section to read: `count` (the
+// announced number, or less where the caller has its own reason), cut to
+// the `limit` the tables keep and to the `available` records the file still
+// holds. Each cut is said in problems.
+uint32_t recordsToRead(Problems& problems, const char* what, uint32_t announced, uint32_t count, uint32_t limit,
+                       const char* kept, uint32_t available) {
+    if (count > limit) {
+        problems.add("%u %s announced, more than the %u %s (the rest are left out)", announced, what, limit, kept);
+        count = limit;
     }
-    uint32_t announced = in.u16();
-    uint32_t available = (in.size - in.at) / 12;
-    uint32_t vertices = announced;
-    if (vertices > (uint32_t)kMaxMeshVertices) {
-        problems.add("%u vertices announced, more than the %d a mesh may have (the rest are left out)", announced,
-                     kMaxMeshVertices);
-        vertices = kMaxMeshVertices;
+    if (count > available) {
+        problems.add("%u %s announced, file ends after %u", announced, what, available);
+        count = available;
     }
-    if (vertices > available) {
-        problems.add("%u vertices announced, file ends after %u", announced, available);
-        vertices = available;
-    }
-    for (uint32_t i = 0; i < vertices; i++) g_meshVertices[i] = in.point();
-    g_meshVertexCount = (uint16_t)vertices;
-    if (announced > available) return;
-    in.at += (announced - vertices) * 12;
+    return count;
+}
 
-    // Face section: 3, i1, i3, i2 per triangle, closed by 0.
+// Reads the 16-bit record count that opens a section; says so when the file
+// ends first.
+bool readCount(Reader& in, Problems& problems, const char* what, uint32_t& announced) {
     if (!in.has(2)) {
-        problems.add("file ends before the face count");
-        return;
+        problems.add("file ends before the %s count", what);
+        return false;
     }
     announced = in.u16();
-    available = (in.size - in.at) / 8;
-    uint32_t faces = announced;
-    if (faces > kMaxFaces) {
-        problems.add("%u faces announced, more than the %u a mesh may have (the rest are left out)", announced,
-                     kMaxFaces);
-        faces = kMaxFaces;
-    }
-    if (faces > available) {
-        problems.add("%u faces announced, file ends after %u", announced, available);
-        faces = available;
-    }
+    return true;
+}
+
+// Each section reader returns false when the file ends inside its section,
+// which ends the reading.
+
+// Vertices: a count, then x, z, y per vertex.
+bool readVertices(Reader& in, Problems& problems) {
+    uint32_t announced;
+    if (!readCount(in, problems, "vertex", announced)) return false;
+    uint32_t available = in.left(12);
+    uint32_t vertices = recordsToRead(problems, "vertices", announced, announced, kMaxMeshVertices,
+                                      "a mesh may have", available);
+    for (uint32_t i = 0; i < vertices; i++) g_meshVertices[i] = in.point();
+    g_meshVertexCount = (uint16_t)vertices;
+    if (announced > available) return false;
+    in.at += (announced - vertices) * 12;
+    return true;
+}
+
+// Faces: a count, then i1, i2, i3 and a word per triangle, kept as 3, i1, i3,
+// i2 and closed by 0; triangles naming a vertex not kept are left out.
+bool readFaces(Reader& in, Problems& problems) {
+    uint32_t announced;
+    if (!readCount(in, problems, "face", announced)) return false;
+    uint32_t vertices = g_meshVertexCount;
+    uint32_t available = in.left(8);
+    uint32_t faces = recordsToRead(problems, "faces", announced, announced, kMaxFaces, "a mesh may have", available);
     uint32_t words = 0, kept = 0, dropped = 0, firstBad = 0, badIndex = 0;
     for (uint32_t f = 0; f < faces; f++) {
         uint32_t i1 = in.u16(), i2 = in.u16(), i3 = in.u16();
@@ -165,91 +177,90 @@ void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCoun
     g_meshFaceData[words] = 0;
     g_meshFaceCount = (uint16_t)kept;
     if (dropped)
-        problems.add("face %u uses vertex %u of %u (%u such faces are left out)", firstBad,
-                     badIndex, vertices, dropped);
-    if (announced > available) return;
+        problems.add("face %u uses vertex %u of %u (%u such faces are left out)", firstBad, badIndex, vertices,
+                     dropped);
+    if (announced > available) return false;
     in.at += (announced - faces) * 8;
+    return true;
+}
 
-    // Key track: head, then records up to and including the first whose frame
-    // number reaches the bound.
-    if (keyTrack == 1) {
-        if (!in.has(kKeyHeadBytes)) {
-            problems.add("file ends inside the key track head");
-            return;
-        }
-        in.at += 10;
-        int32_t bound = in.i32();
-        in.at += 4;
-        g_keyCount = bound;
-        int32_t stored = 0;
-        uint32_t records = 0;
-        bool complete = true;
-        if (!in.has(4)) {
-            complete = false;
-        } else {
-            int32_t frame = in.peekI32();
-            while (frame < bound) {
-                if (!in.has(kKeyRecordBytes)) {
-                    complete = false;
-                    break;
-                }
-                frame = in.i32();
-                in.at += 2;
-                D3DVECTOR position = in.point();
-                if (stored < kMaxKeys) {
-                    g_keyTimes[stored] = frame;
-                    g_keyPositions[stored] = position;
-                    stored++;
-                }
-                records++;
+// Key track: head (with the bound at byte 10), then records up to and
+// including the first whose frame number reaches the bound.
+bool readKeyTrack(Reader& in, Problems& problems) {
+    if (!in.has(kKeyHeadBytes)) {
+        problems.add("file ends inside the key track head");
+        return false;
+    }
+    in.at += 10;
+    int32_t bound = in.i32();
+    in.at += 4;
+    g_keyCount = bound;
+    int32_t stored = 0;
+    uint32_t records = 0;
+    bool complete = true;
+    if (!in.has(4)) {
+        complete = false;
+    } else {
+        int32_t frame = in.peekI32();
+        while (frame < bound) {
+            if (!in.has(kKeyRecordBytes)) {
+                complete = false;
+                break;
             }
-        }
-        g_keyStoredCount = stored;
-        if (records > (uint32_t)kMaxKeys)
-            problems.add("key track holds %u keys, more than the %d kept (the rest are left out)", records,
-                         kMaxKeys);
-        if (!complete) {
-            problems.add("key track ends after %u keys, before a frame at or above its bound %d", records, bound);
-            return;
+            frame = in.i32();
+            in.at += 2;
+            D3DVECTOR position = in.point();
+            if (stored < kMaxKeys) {
+                g_keyTimes[stored] = frame;
+                g_keyPositions[stored] = position;
+                stored++;
+            }
+            records++;
         }
     }
+    g_keyStoredCount = stored;
+    if (records > (uint32_t)kMaxKeys)
+        problems.add("key track holds %u keys, more than the %d kept (the rest are left out)", records, kMaxKeys);
+    if (!complete) {
+        problems.add("key track ends after %u keys, before a frame at or above its bound %d", records, bound);
+        return false;
+    }
+    return true;
+}
 
-    // Texture coordinates: one u, v pair per vertex.
-    if (texCoords == 1) {
-        if (!in.has(2)) {
-            problems.add("file ends before the texture coordinate count");
-            return;
-        }
-        announced = in.u16();
-        available = (in.size - in.at) / 8;
-        uint32_t pairs = announced;
-        if (pairs > vertices) {
-            problems.add("%u texture coordinate pairs announced for %u vertices (the rest are left out)", announced,
-                         vertices);
-            pairs = vertices;
-        }
-        if (pairs > kMaxTexCoordPairs) {
-            problems.add("%u texture coordinate pairs announced, more than the %u kept (the rest are left out)",
-                         announced, kMaxTexCoordPairs);
-            pairs = kMaxTexCoordPairs;
-        }
-        if (pairs > available) {
-            problems.add("%u texture coordinate pairs announced, file ends after %u", announced, available);
-            pairs = available;
-        }
-        for (uint32_t i = 0; i < 2 * pairs; i++) g_meshTexCoords[i] = in.f32();
-        g_meshTexCoordCount = (uint16_t)pairs;
+// Texture coordinates: a count, then one u, v pair per vertex.
+bool readTexCoords(Reader& in, Problems& problems) {
+    uint32_t announced;
+    if (!readCount(in, problems, "texture coordinate", announced)) return false;
+    uint32_t vertices = g_meshVertexCount;
+    uint32_t pairs = announced;
+    if (pairs > vertices) {
+        problems.add("%u texture coordinate pairs announced for %u vertices (the rest are left out)", announced,
+                     vertices);
+        pairs = vertices;
     }
+    pairs = recordsToRead(problems, "texture coordinate pairs", announced, pairs, kMaxTexCoordPairs, "kept",
+                          in.left(8));
+    for (uint32_t i = 0; i < 2 * pairs; i++) g_meshTexCoords[i] = in.f32();
+    g_meshTexCoordCount = (uint16_t)pairs;
+    return true;
+}
+
+}  // namespace
+
+void readMeshBytes(const char* fileName, const uint8_t* bytes, uint32_t byteCount, int keyTrack, int texCoords) {
+    Reader in{bytes, byteCount, 0};
+    Problems problems{fileName, {}};
+    clearTables(keyTrack, texCoords);
+    if (!readVertices(in, problems) || !readFaces(in, problems)) return;
+    if (keyTrack == 1 && !readKeyTrack(in, problems)) return;
+    if (texCoords == 1) readTexCoords(in, problems);
 }
 
 void loadMesh(const char* fileName, int keyTrack, int texCoords) {
     std::vector<uint8_t> file;
     if (!readWholeFile(fileName, file, kMaxMeshFileBytes)) {
-        g_meshVertexCount = 0;
-        g_meshFaceCount = 0;
-        g_meshFaceData[0] = 0;
-        if (texCoords == 1) g_meshTexCoordCount = 0;
-        if (keyTrack == 1) clearKeys();
+        clearTables(keyTrack, texCoords);
         return;
     }
     readMeshBytes(fileName, file.data(), (uint32_t)file.size(), keyTrack, texCoords);

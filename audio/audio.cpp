@@ -146,4 +146,10 @@ DWORD musicPollerThread(void*) {
     return 0;
 }
 
+void startMusicPoller() {
+    static DWORD threadId = 0;  // filled by CreateThread, read by nothing
+    g_musicPolling = 1;
+    g_pollerThread = CreateThread(nullptr, 0, musicPollerThread, nullptr, 0, &threadId);
+}
+
 void streamEndSync(DWORD, DWORD, DWORD, DWORD) {}

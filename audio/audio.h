@@ -4,6 +4,8 @@
 
 int openStream(const char* fileName);
 DWORD musicPollerThread(void* parameter);
+// Sets g_musicPolling to 1 and starts a position poller (g_pollerThread).
+void startMusicPoller();
 
 // Whether the music just opened (g_stream) lasts `neededBytes`. When it does
 // not, the position poller publishes a clock instead of the music's position:

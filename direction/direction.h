@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/rm/rm.h"
 #include "platform/win/win.h"
 
 extern int32_t g_scanLevel, g_scanDir;
@@ -12,6 +13,11 @@ extern float g_fadeAlpha1, g_fadeAlpha2, g_fadeAlpha3, g_fadeAlpha4;
 extern float g_fadeSpeed1, g_fadeSpeed2, g_fadeSpeed3, g_fadeSpeed4;
 
 void updateTimeline();
+
+// Moves a frame out of sight, far behind the scene.
+void hide(IDirect3DRMFrame* frame);
+// White with an opacity of alpha (0 to 1) in the top byte.
+D3DCOLOR fadeColour(float alpha);
 
 void startScene1();
 void startScene2();

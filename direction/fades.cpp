@@ -14,9 +14,9 @@ int32_t g_jingleVolume = 100;
 float g_fadeAlpha1 = 0.9999f, g_fadeAlpha2 = 0.9999f, g_fadeAlpha3 = 0.9999f, g_fadeAlpha4 = 0.9999f;
 float g_fadeSpeed1 = 0.0f, g_fadeSpeed2 = 0.0f, g_fadeSpeed3 = 0.0f, g_fadeSpeed4 = 0.0f;
 
-namespace {
-
 D3DCOLOR fadeColour(float alpha) { return ((D3DCOLOR)(int32_t)(alpha * 255.0) << 24) | 0x00FFFFFF; }
+
+namespace {
 
 int32_t floatBits(float value) {
     int32_t bits;
@@ -35,7 +35,7 @@ void fadeTile(IDirect3DRMMeshBuilder* quad, float& alpha, float& speed) {
 
 }  // namespace
 
-DWORD loadingFadeThread(void* parameter) {
+DWORD loadingFadeThread(void* /*parameter*/) {
     g_loadFadeDone = 0;
     while (g_loadingAlpha >= 0.005) {
         D3DCOLOR colour = fadeColour(g_loadingAlpha);

@@ -18,10 +18,6 @@ namespace {
 // Tile edges of the 3 x 3 sheet, as single-precision decimals.
 constexpr float kTileEdge[4] = {0.0f, 0.333333f, 0.666666f, 1.0f};
 
-DWORD g_pollerThreadId = 0;
-
-void hide(IDirect3DRMFrame* frame) { frame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -30000.0f); }
-
 void rotate(IDirect3DRMFrame* frame, float x, float y, float z, float theta) {
     frame->SetRotation(g_sceneFrame, x, y, z, theta);
 }
@@ -57,6 +53,8 @@ void traceScene(int number) {
 
 }  // namespace
 
+void hide(IDirect3DRMFrame* frame) { frame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -30000.0f); }
+
 void startScene1() {
     traceScene(1);
     g_assetsLoaded = 0;
@@ -71,8 +69,7 @@ void startScene1() {
     // A music too short for the show plays once; a clock then carries the show on.
     bool lasts = musicLastsTheShow("DATA\\music.mp3", kShowMusicBytes);
     BASS_StreamPlay(g_stream, 0, lasts ? BASS_SAMPLE_LOOP : 0);
-    g_musicPolling = 1;
-    g_pollerThread = CreateThread(nullptr, 0, musicPollerThread, nullptr, 0, &g_pollerThreadId);
+    startMusicPoller();
     g_cameraFrame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -150.0f);
     rotate(g_zagFrame, 0, 1, 0, -0.017f);
     rotate(g_zlinFrame, 0, 1, 0, 0.017f);

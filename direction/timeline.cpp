@@ -9,8 +9,6 @@
 
 namespace {
 
-void hide(IDirect3DRMFrame* frame) { frame->SetPosition(g_sceneFrame, 0.0f, 0.0f, -30000.0f); }
-
 void fireCue(int k) {
     switch (k) {
     case 1:

@@ -52,9 +52,8 @@ void slideTiles() {
 // and the process ends after the rate of 100.
 void finaleStep() {
     if (!(g_finalAlpha < 0.0f)) {
-        D3DCOLOR colour = ((D3DCOLOR)(int32_t)(g_finalAlpha * 255.0) << 24) | 0x00FFFFFF;
+        D3DCOLOR colour = fadeColour(g_finalAlpha);
         meshSt->SetColor(colour);
-        colour = ((D3DCOLOR)(int32_t)(g_finalAlpha * 255.0) << 24) | 0x00FFFFFF;
         meshStShell->SetColor(colour);
         g_finalAlpha = g_finalAlpha + (-0.005);
     }
@@ -67,23 +66,27 @@ void finaleStep() {
 }  // namespace
 
 void runShowPass() {
-    // 1. The software picture.
+    // The software picture (loading fade-out, interludes), when shown.
     if (g_show2D == 1) {
         if (g_fullscreen == 1)
             present2DFullscreen();
         else
             present2DWindowed(g_hwnd);
     }
-    // 2. Loading screen.
+    // The loading screen: the arrows turn; once everything is loaded it
+    // fades out, then scene 1 starts.
     if (g_show3D == 1 && g_scene == 0) updateScene0();
-    // 3 to 5. Scene 1.
+    // Scene 1: the tiles shake (with a pause), the first interlude's scan,
+    // then the tiles drift apart.
     if (g_show3D == 1 && g_scene == 1 && g_shake == 1) jitterWithPause(40.0, g_tilesFrame1, 1, 5);
     if (g_scene == 1 && g_scanA == 1) scanEffect(g_screamPicture);
     if (g_show3D == 1 && g_scene == 1 && g_spin == 1) {
         jitter(g_tilesFrame1, 1, 5);
         slideTiles();
     }
-    // 6 to 9. Scene 2.
+    // Scene 2: the camera path, alone or after the zug tile's shake, the
+    // path again with the zug picture flying at the viewer, the second
+    // interlude's scan.
     if (g_show3D == 1 && g_scene == 2 && g_sceneReady == 1 && g_shake == 0) updateScene2();
     if (g_show3D == 1 && g_scene == 2 && g_sceneReady == 1 && g_shake == 1) {
         jitterWithPause(10.0, g_zugFrame, 1, 3);
@@ -94,7 +97,7 @@ void runShowPass() {
         spinExtra();
     }
     if (g_scene == 2 && g_scanB == 1) scanEffect(g_girlsPicture);
-    // 10 to 14. Scene 3 and its tile fades.
+    // Scene 3: the camera path, after one pass of the tile fading now (if any).
     if (g_show3D == 1 && g_scene == 3 && g_sceneReady == 1 && g_fadeStep == 0) updateScene3();
     if (g_show3D == 1 && g_scene == 3 && g_sceneReady == 1 && g_fadeStep == 1) {
         fadeStep1();
@@ -112,14 +115,15 @@ void runShowPass() {
         fadeStep4();
         updateScene3();
     }
-    // 15 to 17. Scene 4 and the finale.
+    // Scene 4: the camera path, after the te tile's shake when it shakes;
+    // then the finale's fade and slow-down.
     if (g_show3D == 1 && g_scene == 4 && g_sceneReady == 1 && g_shake == 0) updateScene4();
     if (g_show3D == 1 && g_scene == 4 && g_shake == 1) {
         jitterWithPause(10.0, g_teFrame, 1, 3);
         if (g_sceneReady == 1) updateScene4();
     }
     if (g_show3D == 1 && g_scene == 4 && g_finale == 1) finaleStep();
-    // 18, 19.
+    // Cues due at the music's position, then the frame.
     updateTimeline();
     renderFrame(g_show2D, g_show3D);
 }

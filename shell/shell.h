@@ -8,7 +8,8 @@ void showError(const char* text);
 
 // The message pump with the show pass; returns WM_QUIT's wParam.
 int runMainLoop();
-// One pass of the show (blocks 1 to 19).
+// One pass of the show: the software picture, the update of the current
+// scene and its effects, the timeline, then the frame is rendered.
 void runShowPass();
 
 // Milliseconds of a pause numerator / delta: truncated toward zero to 64 bits

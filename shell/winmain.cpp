@@ -14,13 +14,11 @@ constexpr int kIdWindowed = 101;
 constexpr int kIdExit = 102;
 constexpr int kIdLaunch = 103;
 
-DWORD g_pollerThreadId = 0;  // filled by CreateThread, read by nothing
-
 }  // namespace
 
 void showError(const char* text) { MessageBoxA(nullptr, text, "Error!", MB_OK | MB_ICONWARNING); }
 
-INT_PTR settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR settingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
     if (message == WM_INITDIALOG) {
         SendDlgItemMessageA(dialog, kIdFullscreen, BM_SETCHECK, BST_CHECKED, 0);
     } else if (message == WM_COMMAND) {
@@ -53,8 +51,8 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showCommand) {
-    // 1. The main window class.
+int WinMain(HINSTANCE instance, HINSTANCE /*previous*/, char* /*commandLine*/, int /*showCommand*/) {
+    // The main window class.
     WNDCLASSA wc;
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = mainWindowProc;
@@ -68,10 +66,10 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showC
     wc.lpszClassName = "Orrindale";
     RegisterClassA(&wc);
 
-    // 2. Settings; returns only on "Launch!".
+    // The settings dialog; returns only on "Launch!".
     DialogBoxParamA(instance, "DIALOG_1", nullptr, settingsDialogProc, 0);
 
-    // 3, 4. The main window in the chosen form.
+    // The main window: borderless over the whole screen, or 640 x 500.
     if (g_fullscreen != 0) {
         g_hwnd = CreateWindowExA(WS_EX_TOPMOST, "Orrindale", "Velkor 2001", WS_POPUP, 0, 0,
                                  GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr,
@@ -83,7 +81,7 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showC
     ShowWindow(g_hwnd, SW_SHOW);
     SetFocus(g_hwnd);
 
-    // 5. Display.
+    // The display for that window; the cursor only in a window.
     if (g_fullscreen != 0) {
         initDisplayFullscreen(g_hwnd);
         ShowCursor(FALSE);
@@ -92,15 +90,15 @@ int WinMain(HINSTANCE instance, HINSTANCE previous, char* commandLine, int showC
         ShowCursor(TRUE);
     }
 
-    // 6. The loading jingle, looped.
+    // The loading jingle, looped.
     openStream("DATA\\menu.wav");
     BASS_StreamPlay(g_stream, 0, BASS_SAMPLE_LOOP);
 
-    // 7. The position poller.
-    g_musicPolling = 1;
-    g_pollerThread = CreateThread(nullptr, 0, musicPollerThread, nullptr, 0, &g_pollerThreadId);
+    // The position poller.
+    startMusicPoller();
 
-    // 8 to 10.
+    // The scene's frames, the loading screen with the loader thread, then
+    // the main loop until the show ends.
     buildSceneGraph();
     startLoading();
     return runMainLoop();

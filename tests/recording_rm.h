@@ -1,13 +1,15 @@
 // A recording stand-in for the retained-mode layer, for tests and benchmarks
-// of the loaders and builders without a renderer: mesh builders keep their
-// vertices, coordinates and settings; every call that matters lands in one
-// log, so call order can be checked. Include it in one file per program.
+// of the loaders, builders and the show's direction without a renderer: mesh
+// builders keep their vertices, coordinates and settings; every call that
+// matters lands in one log as "object.Call(arguments)" (numbers as %g, colours
+// as %08x), so call order can be checked. Include it in one file per program.
 #pragma once
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -34,17 +36,26 @@ inline std::string fmt(const char* format, ...) {
     return text;
 }
 
+// Every stand-in alive, so that a real object handed to one (a test may mix
+// both) is named "?" instead of being read as a stand-in.
+inline std::set<const void*> g_alive;
+
 template <class Interface>
 struct Named : Interface {
     std::string name;
     int refs = 1;
+    Named() { g_alive.insert(static_cast<Interface*>(this)); }
+    Named(const Named&) = delete;
+    ~Named() { g_alive.erase(static_cast<Interface*>(this)); }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return log(name + ".Release"), --refs; }
 };
 
 template <class T>
 std::string nameOf(T* object) {
-    return object ? static_cast<Named<std::remove_reference_t<decltype(*object)>>*>(object)->name : "null";
+    if (!object) return "null";
+    if (!g_alive.count(object)) return "?";
+    return static_cast<Named<std::remove_reference_t<decltype(*object)>>*>(object)->name;
 }
 
 struct Material : Named<IDirect3DRMMaterial> {
@@ -121,8 +132,9 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
     }
     HRESULT SetPerspective(BOOL) override { return D3DRM_OK; }
     HRESULT SetTextureCoordinates(DWORD i, float u, float v) override {
+        log(name + fmt(".SetTextureCoordinates(%u,%g,%g)", i, u, v));
         if (i < uv.size()) return uv[i] = {u, v}, D3DRM_OK;
-        return log(name + fmt(".SetTextureCoordinates(%u) out of range", i)), D3DRMERR_BADVALUE;
+        return D3DRMERR_BADVALUE;
     }
     int GetVertexCount() override { return (int)vertices.size(); }
     int GetFaceCount() override { return (int)faces.size(); }
@@ -171,9 +183,14 @@ struct Frame : Named<IDirect3DRMFrame> {
         log(name + fmt(".SetOrientation(%s,%g,%g,%g,%g,%g,%g)", nameOf(ref).c_str(), dx, dy, dz, ux, uy, uz));
         return dir = {dx, dy, dz}, up = {ux, uy, uz}, D3DRM_OK;
     }
-    HRESULT SetRotation(IDirect3DRMFrame*, float, float, float, float) override { return D3DRM_OK; }
-    HRESULT Move(float) override { return D3DRM_OK; }
-    HRESULT LookAt(IDirect3DRMFrame*, IDirect3DRMFrame*, int) override { return D3DRM_OK; }
+    HRESULT SetRotation(IDirect3DRMFrame* ref, float x, float y, float z, float theta) override {
+        return log(name + fmt(".SetRotation(%s,%g,%g,%g,%g)", nameOf(ref).c_str(), x, y, z, theta)), D3DRM_OK;
+    }
+    HRESULT Move(float delta) override { return log(name + fmt(".Move(%g)", delta)), D3DRM_OK; }
+    HRESULT LookAt(IDirect3DRMFrame* target, IDirect3DRMFrame* ref, int constraint) override {
+        log(name + ".LookAt(" + nameOf(target) + "," + nameOf(ref) + fmt(",%d)", constraint));
+        return D3DRM_OK;
+    }
     HRESULT SetSortMode(int) override { return D3DRM_OK; }
     HRESULT SetZbufferMode(int) override { return D3DRM_OK; }
     HRESULT GetPosition(IDirect3DRMFrame*, D3DVECTOR* p) override { return *p = position, D3DRM_OK; }
@@ -186,11 +203,15 @@ struct Animation : Named<IDirect3DRMAnimation> {
     struct Key {
         float time, x, y, z;
     };
-    std::vector<Key> keys;
-    HRESULT SetOptions(DWORD o) override { return log(name + fmt(".SetOptions(%u)", o)), D3DRM_OK; }
+    std::vector<Key> keys;  // kept, not logged
+    DWORD options = 0;
+    IDirect3DRMFrame* frame = nullptr;
+    HRESULT SetOptions(DWORD o) override { return log(name + fmt(".SetOptions(%u)", o)), options = o, D3DRM_OK; }
     HRESULT AddPositionKey(float t, float x, float y, float z) override { return keys.push_back({t, x, y, z}), D3DRM_OK; }
-    HRESULT SetFrame(IDirect3DRMFrame* f) override { return log(name + ".SetFrame(" + nameOf(f) + ")"), D3DRM_OK; }
-    HRESULT SetTime(float) override { return D3DRM_OK; }
+    HRESULT SetFrame(IDirect3DRMFrame* f) override {
+        return log(name + ".SetFrame(" + nameOf(f) + ")"), frame = f, D3DRM_OK;
+    }
+    HRESULT SetTime(float t) override { return log(name + fmt(".SetTime(%g)", t)), D3DRM_OK; }
 };
 
 struct RM : Named<IDirect3DRM> {

@@ -24,14 +24,24 @@ protected:
         m->AddFaces(3, v, 0, nullptr, faces, nullptr);
         g_log.clear();
     }
-    static std::vector<std::string> logFrom(size_t start) { return {g_log.begin() + start, g_log.end()}; }
+    // The wrap's parameters: origin, z axis, y axis, ou, ov, su, sv.
+    static std::vector<float> params(const fake::Wrap* w) { return {w->params, w->params + 13}; }
+    static std::vector<std::string> appliedTo(const fake::Wrap* w) {
+        std::vector<std::string> names;
+        for (auto& [m, vertexCount] : w->applied) names.push_back(m->name);
+        return names;
+    }
+    // The only light frame made since installScene.
+    static fake::Frame* lightFrame() {
+        EXPECT_EQ(fake::g_rm->frames.size(), 18u);
+        return fake::g_rm->frames.back();
+    }
 };
 
 struct Family {
     const char* name;
     void (*build)();
     IDirect3DRMMeshBuilder** mesh;
-    const char* colourCall;
     D3DCOLOR colour;
     D3DRMWRAPTYPE wrap;
     float k;
@@ -39,47 +49,38 @@ struct Family {
 };
 
 const Family kFamily[] = {
-    {"zag", buildZag, &meshZag, "SetColor(ffffffff)", 0xFFFFFFFF, D3DRMWRAP_FLAT, -1.0f, true},
-    {"zlin", buildZlin, &meshZlin, "SetColor(ffffffff)", 0xFFFFFFFF, D3DRMWRAP_SPHERE, -40.0f, true},
-    {"knot", buildKnot, &meshKnot, "SetColor(ffffffff)", 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"box", buildBox, &meshBox, "SetColorRGB(1,1,1)", 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"pyr", buildPyr, &meshPyr, "SetColor(4efffffd)", 0x4EFFFFFD, D3DRMWRAP_SPHERE, -40.0f, false},
-    {"blin", buildBlin, &meshBlin, "SetColorRGB(1,1,1)", 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"flower", buildFlower, &meshFlower, "SetColor(7fffffff)", 0x7FFFFFFF, D3DRMWRAP_SPHERE, -40.0f, false},
+    {"zag", buildZag, &meshZag, 0xFFFFFFFF, D3DRMWRAP_FLAT, -1.0f, true},
+    {"zlin", buildZlin, &meshZlin, 0xFFFFFFFF, D3DRMWRAP_SPHERE, -40.0f, true},
+    {"knot", buildKnot, &meshKnot, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+    {"box", buildBox, &meshBox, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+    {"pyr", buildPyr, &meshPyr, 0x4EFFFFFD, D3DRMWRAP_SPHERE, -40.0f, false},
+    {"blin", buildBlin, &meshBlin, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+    {"flower", buildFlower, &meshFlower, 0x7FFFFFFF, D3DRMWRAP_SPHERE, -40.0f, false},
 };
 
 }  // namespace
 
-TEST_F(Builders, ZagMakesMaterialColourWrapAndLightInThisOrder) {
+TEST_F(Builders, ZagWrapsFromItsBoxAndLightsTheSceneFromATurnedFrameItLetsGo) {
     addTriangle(meshZag, 2.0f, 6.0f);
     buildZag();
-    std::vector<std::string> expected = {
-        "CreateMaterial(5)=material0",
-        "meshZag.SetMaterial(material0)",
-        "meshZag.SetColor(ffffffff)",
-        "meshZag.GetBox",
-        "CreateWrap(0)=wrap0",
-        "wrap0.Apply(meshZag)",
-        "CreateLightRGB(0,1,1,1)=light0",
-        "CreateFrame(scene)=frame17",
-        "frame17.SetPosition(scene,10,0,-10)",
-        "frame17.SetOrientation(scene,0,1,1,0,1,0)",
-        "frame17.AddLight(light0)",
-        "frame17.Release",
-        "light0.Release",
-    };
-    EXPECT_EQ(g_log, expected);
     // Flat wrap: origin 0, z axis (0, 1, 0), y axis (0, 0, 1), ou 0, ov = minY / height, su -1, sv = -1 / height.
     fake::Wrap* wrap = fake::g_rm->wraps.at(0);
-    std::vector<float> params(wrap->params, wrap->params + 13);
-    EXPECT_EQ(params, (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0.5f, -1.0f, -0.25f}));
+    EXPECT_EQ(params(wrap), (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0.5f, -1.0f, -0.25f}));
     EXPECT_EQ(wrap->reference, nullptr);
+    EXPECT_EQ(appliedTo(wrap), std::vector<std::string>{"meshZag"});
+    EXPECT_EQ(mesh(meshZag)->material, fake::g_rm->materials.at(0));
     EXPECT_EQ(fake::g_rm->materials.at(0)->power, 5.0f);
     // The scene keeps the light frame and the light; the globals name the last ones made.
-    fake::Frame* lightFrame = fake::frame(g_lightFrame);
-    EXPECT_EQ(lightFrame->parent, g_sceneFrame);
-    EXPECT_EQ(lightFrame->lights, std::vector<IDirect3DRMLight*>{g_light});
+    fake::Frame* f = lightFrame();
+    EXPECT_EQ(f->parent, g_sceneFrame);
+    EXPECT_EQ(std::tuple(f->position.x, f->position.y, f->position.z), std::tuple(10.0f, 0.0f, -10.0f));
+    EXPECT_EQ(std::tuple(f->dir.x, f->dir.y, f->dir.z, f->up.x, f->up.y, f->up.z),
+              std::tuple(0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 0.0f));
+    EXPECT_EQ(f->lights, std::vector<IDirect3DRMLight*>{g_light});
     EXPECT_EQ(fake::g_rm->lights.at(0)->type, D3DRMLIGHT_AMBIENT);
+    EXPECT_EQ(std::tuple(f->refs, fake::g_rm->lights.at(0)->refs), std::tuple(0, 0));  // released once each
+    EXPECT_LT(fake::find("frame17.AddLight(light0)"), fake::find("frame17.Release"));
+    EXPECT_EQ(g_lightFrame, f);
     EXPECT_EQ(g_material, fake::g_rm->materials.at(0));
     EXPECT_EQ(g_wrap, wrap);
 }
@@ -91,8 +92,6 @@ TEST_F(Builders, FamilyMembersDifferOnlyInTheirColumns) {
         IDirect3DRMMeshBuilder* m = *f.mesh;
         addTriangle(m, -10.0f, 30.0f);  // height 40
         f.build();
-        const std::string name = mesh(m)->name;
-        EXPECT_GE(fake::find(name + "." + f.colourCall), 0);
         EXPECT_EQ(mesh(m)->colour, f.colour);
         ASSERT_NE(mesh(m)->material, nullptr);
         EXPECT_EQ(fake::g_rm->materials.at(0)->power, 5.0f);
@@ -111,45 +110,41 @@ TEST_F(Builders, FamilyMembersDifferOnlyInTheirColumns) {
     }
 }
 
-TEST_F(Builders, StColoursBothShellsTranslucentAndWrapsBothWithTheFirstBox) {
+TEST_F(Builders, StMakesBothShellsTranslucentAndWrapsBothWithTheFirstBox) {
     addTriangle(meshSt, 0.0f, 2.0f);
     addTriangle(meshStShell, 100.0f, 500.0f);
     buildSt();
-    std::vector<std::string> expected = {
-        "meshSt.SetColor(7fffffff)", "meshStShell.SetColor(7fffffff)", "meshSt.GetBox",
-        "CreateWrap(0)=wrap0",       "wrap0.Apply(meshSt)",            "wrap0.Apply(meshStShell)",
-    };
-    EXPECT_EQ(g_log, expected);
-    fake::Wrap* w = fake::g_rm->wraps.at(0);
-    EXPECT_FLOAT_EQ(w->params[10], 0.0f);
+    EXPECT_EQ(mesh(meshSt)->colour, 0x7FFFFFFFu);
+    EXPECT_EQ(mesh(meshStShell)->colour, 0x7FFFFFFFu);
+    ASSERT_EQ(fake::g_rm->wraps.size(), 1u);
+    fake::Wrap* w = fake::g_rm->wraps[0];
+    EXPECT_EQ(appliedTo(w), (std::vector<std::string>{"meshSt", "meshStShell"}));
+    EXPECT_FLOAT_EQ(w->params[10], 0.0f);  // meshSt's box, not the shell's
     EXPECT_FLOAT_EQ(w->params[12], -0.5f);
     EXPECT_EQ(mesh(meshSt)->material, nullptr);
+    EXPECT_TRUE(fake::g_rm->lights.empty());
 }
 
-TEST_F(Builders, QuadsTakeTheLastBoxAndGetOnlyAnUnturnedLight) {
+TEST_F(Builders, QuadsShareOneWrapFromTheLastBoxAndGetOnlyAnUnturnedLight) {
     D3DVECTOR v[4] = {{-3.5f, -3.5f, 0}, {-3.5f, 3.5f, 0}, {3.5f, 3.5f, 0}, {3.5f, -3.5f, 0}};
     DWORD faces[] = {4, 0, 1, 2, 3, 0};
     for (auto* q : {quad1, quad2, quad3}) q->AddFaces(4, v, 0, nullptr, faces, nullptr);
-    g_log.clear();
     buildQuads();
-    std::vector<std::string> expected, applies;
-    for (int i = 1; i <= 10; i++) {
-        expected.push_back("quad" + std::to_string(i) + ".GetBox");
-        applies.push_back("wrap0.Apply(quad" + std::to_string(i) + ")");
-    }
-    expected.push_back("CreateWrap(0)=wrap0");
-    expected.insert(expected.end(), applies.begin(), applies.end());
-    for (const char* line : {"CreateLightRGB(0,1,1,1)=light0", "CreateFrame(scene)=frame17",
-                             "frame17.SetPosition(scene,0,0,-20)", "frame17.AddLight(light0)", "frame17.Release",
-                             "light0.Release"})
-        expected.push_back(line);
-    EXPECT_EQ(g_log, expected);
+    ASSERT_EQ(fake::g_rm->wraps.size(), 1u);
+    fake::Wrap* w = fake::g_rm->wraps[0];
+    std::vector<std::string> quads;
+    for (int i = 1; i <= 10; i++) quads.push_back("quad" + std::to_string(i));
+    EXPECT_EQ(appliedTo(w), quads);
     // The scratch box last holds quad10's, which has no vertices and no height:
     // the wrap stays finite.
-    fake::Wrap* w = fake::g_rm->wraps.at(0);
     EXPECT_EQ(w->params[11], 1.0f);
     EXPECT_EQ(w->params[12], 0.0f);
     EXPECT_TRUE(std::isfinite(w->params[10]));
+    fake::Frame* f = lightFrame();
+    EXPECT_EQ(std::tuple(f->position.x, f->position.y, f->position.z), std::tuple(0.0f, 0.0f, -20.0f));
+    EXPECT_EQ(std::tuple(f->dir.x, f->dir.y, f->dir.z), std::tuple(0.0f, 0.0f, 1.0f));  // never turned
+    EXPECT_EQ(f->lights, std::vector<IDirect3DRMLight*>{g_light});
+    EXPECT_EQ(f->refs, 0);
 }
 
 TEST_F(Builders, FlatBoxGetsAFiniteWrapAndABuilderBeforeTheFacesWrapsNothing) {
@@ -176,8 +171,9 @@ TEST_F(Builders, AnimationIsAClosedSplineOnTheCameraWithTheFirstBoundKeys) {
         g_keyPositions[i] = {(float)i, 2.0f * i, 3.0f * i};
     }
     buildKnotAnim();
-    EXPECT_EQ(g_log, (std::vector<std::string>{"CreateAnimation=animation0", "animation0.SetFrame(camera)",
-                                               "animation0.SetOptions(42)"}));
+    auto* knot = static_cast<fake::Animation*>(g_knotAnim);
+    EXPECT_EQ(knot->frame, g_cameraFrame);
+    EXPECT_EQ(knot->options, (DWORD)(D3DRMANIMATION_CLOSED | D3DRMANIMATION_SPLINEPOSITION | D3DRMANIMATION_POSITION));
     auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
     ASSERT_EQ(keys(g_knotAnim).size(), 2u);
     auto k = keys(g_knotAnim)[1];

@@ -11,59 +11,35 @@
 #include "assets/assets.h"
 #include "direction/direction.h"
 #include "display/display.h"
-#include "fake_rm.h"
 #include "platform/virtual/virtual.h"
+#include "recording_rm.h"
 #include "scene/scene.h"
 #include "shell/shell.h"
 #include "shell/state.h"
 
-namespace {
+using fake::g_log;
 
-FakeFrame frames[17];
-FakeMesh meshes[19];
-FakeAnimation anims[3];
+namespace {
 
 class Direction : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_names.clear();
-        g_calls.clear();
-        IDirect3DRMFrame** fs[] = {&g_sceneFrame, &g_cameraFrame, &g_loadingFrame, &g_arrow1Frame, &g_arrow2Frame,
-                                   &g_zagFrame,   &g_zlinFrame,   &g_stFrame,      &g_stShellFrame, &g_knotFrame,
-                                   &g_boxFrame,   &g_spareFrame,  &g_blinFrame,    &g_tilesFrame2,  &g_zugFrame,
-                                   &g_tilesFrame1, &g_teFrame};
-        const char* fn[] = {"scene", "camera", "loading", "arrow1", "arrow2", "zag",   "zlin",   "st",   "stShell",
-                            "knot",  "box",    "spare",   "blin",   "tiles2", "zug",   "tiles1", "te"};
-        for (int i = 0; i < 17; i++) {
-            frames[i] = FakeFrame();
-            *fs[i] = &frames[i];
-            g_names[&frames[i]] = fn[i];
+        fake::installScene();
+        fake::g_logging = false;
+        const std::pair<IDirect3DRMAnimation**, const char*> anims[] = {
+            {&g_knotAnim, "knotAnim"}, {&g_boxAnim, "boxAnim"}, {&g_blinAnim, "blinAnim"}};
+        for (auto [global, name] : anims) {
+            fake::g_rm->CreateAnimation(global);
+            fake::g_rm->animations.back()->name = name;
         }
-        IDirect3DRMMeshBuilder** ms[] = {&quad1,      &quad2,    &quad3,   &meshZag, &meshZlin, &meshSt, &meshStShell,
-                                         &meshKnot,   &meshBox,  &meshPyr, &meshBlin, &meshFlower, &quad4, &quad5,
-                                         &quad6,      &quad7,    &quad8,   &quad9,   &quad10};
-        const char* mn[] = {"quad1",   "quad2",   "quad3", "meshZag", "meshZlin", "meshSt", "meshStShell",
-                            "meshKnot", "meshBox", "meshPyr", "meshBlin", "meshFlower", "quad4", "quad5",
-                            "quad6",   "quad7",   "quad8", "quad9",  "quad10"};
-        for (int i = 0; i < 19; i++) {
-            meshes[i] = FakeMesh();
-            *ms[i] = &meshes[i];
-            g_names[&meshes[i]] = mn[i];
+        const std::pair<IDirect3DRMTexture**, const char*> textures[] = {
+            {&tex123, "tex123"},     {&texZug, "texZug"},     {&texTe, "texTe"},
+            {&texText1, "texText1"}, {&texText2, "texText2"}, {&texText4, "texText4"}};
+        for (auto [global, name] : textures) {
+            fake::g_rm->CreateTexture(nullptr, global);
+            fake::g_rm->textures.back()->name = name;
         }
-        IDirect3DRMAnimation** as[] = {&g_knotAnim, &g_boxAnim, &g_blinAnim};
-        const char* an[] = {"knotAnim", "boxAnim", "blinAnim"};
-        for (int i = 0; i < 3; i++) {
-            *as[i] = &anims[i];
-            g_names[&anims[i]] = an[i];
-        }
-        // Textures are only compared by name.
-        static int tokens[6];
-        IDirect3DRMTexture** ts[] = {&tex123, &texZug, &texTe, &texText1, &texText2, &texText4};
-        const char* tn[] = {"tex123", "texZug", "texTe", "texText1", "texText2", "texText4"};
-        for (int i = 0; i < 6; i++) {
-            *ts[i] = (IDirect3DRMTexture*)&tokens[i];
-            g_names[&tokens[i]] = tn[i];
-        }
+        fake::g_logging = true;
         g_cue = 0, g_timelineDone = 0, g_scene = 1, g_sceneReady = 0, g_show2D = 0, g_show3D = 1;
         g_shake = g_spin = g_extraSpin = g_finale = g_scanA = g_scanB = g_fadeStep = 0;
         g_musicPos = 0;
@@ -81,15 +57,15 @@ protected:
 TEST_F(Direction, ACueFiresAtItsExactPositionWithItsActionsInOrder) {
     at(46075);
     EXPECT_EQ(g_cue, 0);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(g_log.empty());
     at(46076);
     EXPECT_EQ(g_cue, 1);
     EXPECT_EQ(g_shake, 1);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"zag.AddVisual(meshZag)", "tiles1.AddVisual(quad5)",
-                                                 "tiles1.AddVisual(quad6)"}));
-    g_calls.clear();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"zagFrame.AddVisual(meshZag)", "tilesFrame1.AddVisual(quad5)",
+                                               "tilesFrame1.AddVisual(quad6)"}));
+    g_log.clear();
     at(46076);  // nothing fires twice
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(g_log.empty());
 }
 
 TEST_F(Direction, AJumpAheadCatchesUpEveryCueInOneCall) {
@@ -100,22 +76,22 @@ TEST_F(Direction, AJumpAheadCatchesUpEveryCueInOneCall) {
     EXPECT_EQ(g_show3D, 1);
     EXPECT_EQ(g_show2D, 0);
     EXPECT_EQ(g_spin, 1);
-    auto has = [&](const std::string& call) { return std::find(g_calls.begin(), g_calls.end(), call); };
+    auto has = [&](const std::string& call) { return std::find(g_log.begin(), g_log.end(), call); };
     // Order: cue 4's shell, the hide of the tiles at cue 7, the knot, the zug beat.
-    auto shell = has("stShell.AddVisual(meshStShell)");
-    auto hideTiles = has("tiles1.SetPosition(scene, 0, 0, -30000)");
-    auto knot = has("knot.AddVisual(meshKnot)");
-    auto zug = has("zug.AddVisual(quad4)");
-    ASSERT_NE(shell, g_calls.end());
-    ASSERT_NE(hideTiles, g_calls.end());
-    ASSERT_NE(knot, g_calls.end());
-    ASSERT_NE(zug, g_calls.end());
+    auto shell = has("stShellFrame.AddVisual(meshStShell)");
+    auto hideTiles = has("tilesFrame1.SetPosition(scene,0,0,-30000)");
+    auto knot = has("knotFrame.AddVisual(meshKnot)");
+    auto zug = has("zugFrame.AddVisual(quad4)");
+    ASSERT_NE(shell, g_log.end());
+    ASSERT_NE(hideTiles, g_log.end());
+    ASSERT_NE(knot, g_log.end());
+    ASSERT_NE(zug, g_log.end());
     EXPECT_LT(shell, hideTiles);
     EXPECT_LT(hideTiles, knot);
     EXPECT_LT(knot, zug);
     // The two zug beats: towards the camera at cue 8, back at cue 9.
-    EXPECT_EQ(std::count(zug, g_calls.end(), "quad4.Translate(0, 0, -5)"), 1);
-    EXPECT_EQ(g_calls.back(), "quad4.Translate(0, 0, 5)");
+    EXPECT_EQ(std::count(zug, g_log.end(), "quad4.Translate(0,0,-5)"), 1);
+    EXPECT_EQ(g_log.back(), "quad4.Translate(0,0,5)");
 }
 
 TEST_F(Direction, TheLastCueEndsTheTimelineAndLeavesTheCueAt26) {
@@ -129,20 +105,20 @@ TEST_F(Direction, TheLastCueEndsTheTimelineAndLeavesTheCueAt26) {
     EXPECT_EQ(g_cue, 26);
     EXPECT_EQ(g_sceneReady, 0);
     EXPECT_EQ(g_finale, 1);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"te.AddVisual(quad10)"}));
-    g_calls.clear();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"teFrame.AddVisual(quad10)"}));
+    g_log.clear();
     g_cue = 0;  // whatever the state, a finished timeline does nothing
     at(0xFFFFFFFFu);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(g_log.empty());
 }
 
 TEST_F(Direction, AFallingPositionFiresNothingAndTheErrorValuePassesEverything) {
     at(2000000);
     EXPECT_EQ(g_cue, 5);
-    g_calls.clear();
+    g_log.clear();
     at(100);  // the stream restarted
     EXPECT_EQ(g_cue, 5);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(g_log.empty());
     at(0xFFFFFFFFu);
     EXPECT_EQ(g_cue, 26);
     EXPECT_EQ(g_timelineDone, 1);
@@ -170,29 +146,29 @@ TEST_F(Direction, SceneStartsResetThePathAndRetextureTheStMeshes) {
     EXPECT_EQ(g_scene, 3);
     EXPECT_EQ(g_sceneReady, 1);
     EXPECT_EQ(g_animTime, 0.0f);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"camera.SetPosition(scene, 0, 0, 30000)",
-                                                 "knot.SetPosition(scene, 0, 0, -30000)",
+    EXPECT_EQ(g_log, (std::vector<std::string>{"camera.SetPosition(scene,0,0,30000)",
+                                                 "knotFrame.SetPosition(scene,0,0,-30000)",
                                                  "meshSt.SetTexture(texText4)", "meshStShell.SetTexture(texText4)"}));
 }
 
 TEST_F(Direction, TilesMapOntoTheSheetWithTheirSinglePrecisionEdges) {
     startScene4();
     // quad10 shows the whole te picture, 10 units in front of the camera.
-    auto first = std::find(g_calls.begin(), g_calls.end(), "quad10.SetTexture(texTe)");
-    ASSERT_NE(first, g_calls.end());
-    EXPECT_EQ(*(first + 1), "quad10.Translate(0, 0, 10)");
-    EXPECT_EQ(*(first + 2), "quad10.SetTextureCoordinates(0, 0.000000, 1.000000)");
-    g_calls.clear();
+    auto first = std::find(g_log.begin(), g_log.end(), "quad10.SetTexture(texTe)");
+    ASSERT_NE(first, g_log.end());
+    EXPECT_EQ(*(first + 1), "quad10.Translate(0,0,10)");
+    EXPECT_EQ(*(first + 2), "quad10.SetTextureCoordinates(0,0,1)");
+    g_log.clear();
     prepareTileQuads();
     std::vector<std::string> quad4Calls;
-    for (auto& c : g_calls)
+    for (auto& c : g_log)
         if (c.rfind("quad4.SetTextureCoordinates", 0) == 0) quad4Calls.push_back(c);
     // Tile 4: row 1, column 0.
-    EXPECT_EQ(quad4Calls, (std::vector<std::string>{"quad4.SetTextureCoordinates(0, 0.000000, 0.666666)",
-                                                    "quad4.SetTextureCoordinates(1, 0.000000, 0.333333)",
-                                                    "quad4.SetTextureCoordinates(2, 0.333333, 0.333333)",
-                                                    "quad4.SetTextureCoordinates(3, 0.333333, 0.666666)"}));
-    EXPECT_EQ(meshes[0].colour, 0xFFFFFFFFu);  // quad1 opaque again
+    EXPECT_EQ(quad4Calls, (std::vector<std::string>{"quad4.SetTextureCoordinates(0,0,0.666666)",
+                                                    "quad4.SetTextureCoordinates(1,0,0.333333)",
+                                                    "quad4.SetTextureCoordinates(2,0.333333,0.333333)",
+                                                    "quad4.SetTextureCoordinates(3,0.333333,0.666666)"}));
+    EXPECT_EQ(fake::mesh(quad1)->colour, 0xFFFFFFFFu);  // quad1 opaque again
 }
 
 TEST_F(Direction, TheCameraPathRestartsOnlyWhenTimeReachesTheKeyBound) {
@@ -200,8 +176,8 @@ TEST_F(Direction, TheCameraPathRestartsOnlyWhenTimeReachesTheKeyBound) {
     g_frameDelta = 4.0f;
     g_animTime = 4.99f;
     updateScene3();
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"boxAnim.SetTime(4.99)", "boxAnim.SetFrame(camera)",
-                                                 "camera.LookAt(box, scene, 0)"}));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"boxAnim.SetTime(4.99)", "boxAnim.SetFrame(camera)",
+                                                 "camera.LookAt(boxFrame,scene,0)"}));
     EXPECT_FLOAT_EQ(g_animStep, 0.1f);
     EXPECT_FLOAT_EQ(g_animTime, 5.09f);  // may pass the bound once
     updateScene3();                      // plays 5.09, then starts over
@@ -234,11 +210,11 @@ TEST_F(Direction, ATileFadeSleepsFadesAndRecedesByTheFrameTime) {
     EXPECT_EQ(vtNow() - before, 25 * 10000);  // 50 / 2 ms
     EXPECT_FLOAT_EQ(g_fadeAlpha2, 0.9999f - 0.04f);
     EXPECT_FLOAT_EQ(g_fadeSpeed2, 0.2f);
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"quad2.SetColor(0xF4FFFFFF)", "quad2.Translate(0, 0, 0)"}));
-    g_calls.clear();
+    EXPECT_EQ(g_log, (std::vector<std::string>{"quad2.SetColor(f4ffffff)", "quad2.Translate(0,0,0)"}));
+    g_log.clear();
     g_fadeAlpha2 = 0.04f;  // reaches 0: the colour stays, the tile still moves
     fadeStep2();
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"quad2.Translate(0, 0, 0.2)"}));
+    EXPECT_EQ(g_log, (std::vector<std::string>{"quad2.Translate(0,0,0.2)"}));
     g_frameDelta = 0.0f;  // a zero delta brings no pause and no undefined conversion
     before = vtNow();
     fadeStep2();

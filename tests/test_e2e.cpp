@@ -235,7 +235,9 @@ TEST_F(WholeShow, EscapeEndsWithZeroAtAnyMoment) {
             sscanf(t.text.c_str(), "cue %d", &lastCue);
         }
         EXPECT_TRUE(freed) << m.at;
-        if (m.lastCue > 0) EXPECT_EQ(lastCue, m.lastCue) << m.at;
+        if (m.lastCue > 0) {
+            EXPECT_EQ(lastCue, m.lastCue) << m.at;
+        }
     }
 }
 

@@ -91,34 +91,51 @@ TEST_F(Loading, ScreenPlacesThreeTexturedQuadsAndTheirLight) {
     EXPECT_EQ(fake::g_rm->lights.size(), 1u);
 }
 
-TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
-    writeShowAssets(dir);
-    buildLoadingScreen();
-    g_log.clear();
-    auto lines = stderrLines([] { loadAllAssets(); });
-    EXPECT_TRUE(lines.empty()) << lines.at(0);
+namespace {
 
-    // The seven spare quads get the quad geometry first, and nothing else.
+// The loader over complete data, after the loading screen; the log holds the
+// loader's calls only.
+class Loader : public Loading {
+protected:
+    void SetUp() override {
+        Loading::SetUp();
+        writeShowAssets(dir);
+        buildLoadingScreen();
+        g_log.clear();
+        auto lines = stderrLines([] { loadAllAssets(); });
+        EXPECT_TRUE(lines.empty()) << lines.at(0);
+    }
+    static std::vector<std::pair<float, float>> uv(IDirect3DRMMeshBuilder* m) { return mesh(m)->uv; }
+    static std::vector<fake::Animation::Key> keys(IDirect3DRMAnimation* a) {
+        return static_cast<fake::Animation*>(a)->keys;
+    }
+};
+
+}  // namespace
+
+TEST_F(Loader, GivesTheSpareQuadsTheQuadGeometryBeforeAnyMeshAndNothingElse) {
     for (auto* q : {quad4, quad5, quad6, quad7, quad8, quad9, quad10}) {
         EXPECT_EQ(vertices(q).size(), 4u);
         EXPECT_EQ(mesh(q)->texture, nullptr);
         EXPECT_LT(at(mesh(q)->name + ".AddFaces(4)"), at("meshZag.AddFaces(16)"));
     }
+}
 
-    // The shell is the same mesh scaled by 1.05 about the origin, with the same coordinates.
+TEST_F(Loader, MakesTheStShellTheStMeshScaledAboutTheOriginWithItsCoordinates) {
     auto st = vertices(meshSt), shell = vertices(meshStShell);
     ASSERT_EQ(st.size(), 16u);
     ASSERT_EQ(shell.size(), st.size());
     for (size_t i = 0; i < st.size(); i++) {
         EXPECT_TRUE(std::abs(shell[i].x - st[i].x * 1.05f) < 1e-4f && std::abs(shell[i].y - st[i].y * 1.05f) < 1e-4f &&
                     std::abs(shell[i].z - st[i].z * 1.05f) < 1e-4f) << i;
-        EXPECT_EQ(mesh(meshSt)->uv[i], mesh(meshStShell)->uv[i]);
     }
+    EXPECT_EQ(uv(meshSt), uv(meshStShell));
     EXPECT_EQ(st[5].x, 1.0f + 2);  // file 2, column 1
     EXPECT_EQ(mesh(meshSt)->colour, 0x7FFFFFFFu);
     EXPECT_EQ(mesh(meshStShell)->colour, 0x7FFFFFFFu);
+}
 
-    // The flower moved 60 along y before its builder.
+TEST_F(Loader, MovesTheFlowerUpBeforeItsBuilderTakesTheBox) {
     Bytes flower = meshAssetFile(7, 16, false, 0, false);
     readMeshBytes("flower", flower.data.data(), (uint32_t)flower.data.size(), 0, 0);
     auto fl = vertices(meshFlower);
@@ -128,26 +145,30 @@ TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
         EXPECT_EQ(std::tuple(fl[i].x, fl[i].y, fl[i].z), std::tuple(v.x, v.y + 60.0f, v.z)) << i;
     }
     EXPECT_LT(at("meshFlower.Translate(0,60,0)"), at("meshFlower.GetBox"));
+}
 
-    // The file's coordinates replace the wrap's; meshes read without them keep the wrap's.
+TEST_F(Loader, LetsTheFilesCoordinatesReplaceTheWrapsWhereTheyAreRead) {
     for (auto* m : {meshZag, meshSt, meshStShell, meshKnot, meshBlin, meshBox})
-        for (auto [u, v] : mesh(m)->uv) ASSERT_NE(u, fake::Wrap::kMark) << mesh(m)->name;
-    EXPECT_EQ(mesh(meshKnot)->uv[5], std::make_pair(0.25f, 0.25f));  // vertex 5 of a 4 x 4 grid
+        for (auto [u, v] : uv(m)) ASSERT_NE(u, fake::Wrap::kMark) << mesh(m)->name;
+    EXPECT_EQ(uv(meshKnot)[5], std::make_pair(0.25f, 0.25f));  // vertex 5 of a 4 x 4 grid
     for (auto* m : {meshPyr, meshFlower})
-        for (auto [u, v] : mesh(m)->uv) ASSERT_EQ(u, fake::Wrap::kMark) << mesh(m)->name;
-    EXPECT_TRUE(mesh(meshZlin)->vertices.size() == 16 && mesh(meshZlin)->uv[0].first == 0.0f);  // no wrap yet
+        for (auto [u, v] : uv(m)) ASSERT_EQ(u, fake::Wrap::kMark) << mesh(m)->name;
+    // zlin is wrapped when scene 1 starts, not by the loader.
+    ASSERT_EQ(vertices(meshZlin).size(), 16u);
+    EXPECT_EQ(uv(meshZlin)[0].first, 0.0f);
+}
 
-    // Camera paths from their own files; the bound left is box.3d's.
-    EXPECT_EQ(g_keyCount, 3);
-    auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
+TEST_F(Loader, ReadsEachCameraPathFromItsOwnFileAfterItsMesh) {
+    EXPECT_EQ(g_keyCount, 3);  // the bound left is box.3d's
     ASSERT_EQ(keys(g_knotAnim).size(), 7u);
     ASSERT_EQ(keys(g_blinAnim).size(), 5u);
     ASSERT_EQ(keys(g_boxAnim).size(), 3u);
     EXPECT_EQ(std::tuple(keys(g_knotAnim)[6].x, keys(g_blinAnim)[4].z, keys(g_boxAnim)[2].time),
               std::tuple(306.0f, 412.0f, 2.0f));
     EXPECT_LT(at("meshKnot.GetBox"), at("CreateAnimation=animation0"));
+}
 
-    // Textures: each from its record with its picture, on its meshes.
+TEST_F(Loader, PutsEachTextureWithItsPictureOnItsMeshesAndKeysOutBlackOnlyOnDecals) {
     const std::pair<IDirect3DRMMeshBuilder*, D3DRMIMAGE*> textured[] = {
         {meshZag, &imageText2}, {meshZlin, &imageText},    {meshSt, &imageBack}, {meshStShell, &imageBack},
         {meshKnot, &imageText3}, {meshBox, &imageSuba},    {meshBlin, &imageGrass}};
@@ -168,16 +189,19 @@ TEST_F(Loading, LoaderFillsEveryMeshTextureAndPicture) {
         bool decal = i >= 6 && i != 7 && i != 8;  // te, 123, zug
         EXPECT_EQ(t->transparency, decal ? TRUE : FALSE) << i;
     }
+}
 
-    // Screen pictures (0x00RRGGBB) and the wave map.
+TEST_F(Loader, FillsTheScreenPicturesAsRgbWordsAndTheWaveMap) {
     for (auto [picture, p] : {std::make_pair(g_screamPicture, 14), std::make_pair(g_girlsPicture, 15)}) {
         Rgb c = pictureColour(p);
-        uint32_t expected = (uint32_t)c.r << 16 | (uint32_t)c.g << 8 | c.b;
+        uint32_t expected = (uint32_t)c.r << 16 | (uint32_t)c.g << 8 | c.b;  // 0x00RRGGBB
         EXPECT_EQ(std::count(picture, picture + 640 * 480, expected), 640 * 480) << p;
     }
     EXPECT_EQ(g_waveMap[0], 0);
     EXPECT_EQ(g_waveMap[300000], 300000 % 251);
+}
 
+TEST_F(Loader, LeavesEachLightFrameToTheSceneHavingReleasedItAndItsLight) {
     // Five light frames so far (quads, zag, knot, blin, box), the sixth from zlin.
     buildZlin();
     int lit = 0;

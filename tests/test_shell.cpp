@@ -10,9 +10,9 @@
 
 #include "direction/direction.h"
 #include "display/display.h"
-#include "fake_rm.h"
 #include "platform/bass/bass.h"
 #include "platform/virtual/virtual.h"
+#include "recording_rm.h"
 #include "scene/scene.h"
 #include "shell/shell.h"
 #include "shell/state.h"
@@ -144,7 +144,7 @@ void openWindowAndScene() {
     buildSceneGraph();
 }
 
-FakeMesh g_st, g_stShell;
+fake::Mesh g_st, g_stShell;
 
 }  // namespace
 
@@ -158,8 +158,8 @@ TEST(FinaleDeath, SlowsTheMusicFadesTheMeshesAndEnds) {
         {
             vtSetTraceFile(trace);
             openWindowAndScene();
-            g_names[&g_st] = "meshSt";
-            g_names[&g_stShell] = "meshStShell";
+            g_st.name = "meshSt";
+            g_stShell.name = "meshStShell";
             meshSt = &g_st;
             meshStShell = &g_stShell;
             g_scene = 4;
@@ -169,13 +169,14 @@ TEST(FinaleDeath, SlowsTheMusicFadesTheMeshesAndEnds) {
             g_sceneReady = 0;
             g_timelineDone = 1;
             vtSetExitHook([](int) {
-                fprintf(stderr, "colours=%zu first=%s last=%s\n", g_calls.size(),
-                        g_calls.empty() ? "" : g_calls.front().c_str(), g_calls.empty() ? "" : g_calls.back().c_str());
+                auto& log = fake::g_log;
+                fprintf(stderr, "colours=%zu first=%s last=%s\n", log.size(), log.empty() ? "" : log.front().c_str(),
+                        log.empty() ? "" : log.back().c_str());
             });
             for (;;) runShowPass();
         },
         ::testing::ExitedWithCode(0),
-        "colours=202 first=meshSt.SetColor\\(0x7FFFFFFF\\) last=meshStShell.SetColor\\(0x00FFFFFF\\)");
+        "colours=202 first=meshSt.SetColor\\(7fffffff\\) last=meshStShell.SetColor\\(00ffffff\\)");
     std::vector<int> rates;
     for (auto& line : readLines(trace)) {
         std::string e = event(line);
@@ -196,8 +197,8 @@ TEST(ShowPass, AFlagOfTwoEnablesNothing) {
     EXPECT_EXIT(
         {
             openWindowAndScene();
-            static FakeAnimation knot;
-            g_names[&knot] = "knotAnim";
+            static fake::Animation knot;
+            knot.name = "knotAnim";
             g_knotAnim = &knot;
             g_timelineDone = 1;
             g_scene = 2;
@@ -209,9 +210,9 @@ TEST(ShowPass, AFlagOfTwoEnablesNothing) {
             g_sceneReady = 1;
             g_shake = 2;
             g_extraSpin = 2;
-            size_t before = g_calls.size();
-            runShowPass();  // a shake of 2 is neither 0 nor 1: blocks 6 to 8 stay off
-            fprintf(stderr, "calls=%zu then=%zu\n", before, g_calls.size());
+            size_t before = fake::g_log.size();
+            runShowPass();  // a shake of 2 is neither 0 nor 1: no scene 2 update runs
+            fprintf(stderr, "calls=%zu then=%zu\n", before, fake::g_log.size());
             ExitProcess(0);
         },
         ::testing::ExitedWithCode(0), "calls=0 then=0");

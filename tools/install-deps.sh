@@ -4,7 +4,7 @@
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config make \
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core \
-  libjpeg62-turbo-dev libturbojpeg0-dev libpng-dev libmpg123-dev libmp3lame-dev \
+  libturbojpeg0-dev libpng-dev libmpg123-dev libmp3lame-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsimde-dev \
   libgtest-dev libbenchmark-dev"
 missing=""

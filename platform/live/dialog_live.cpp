@@ -291,17 +291,16 @@ void sysDialogBaseUnits(const char* face, int points, int* baseX, int* baseY) {
     if (baseY) *baseY = by;
 }
 
-void sysRunDialog(Dialog& d) {
-    if (d.ended) {  // ended by the procedure while it was being set up
-        releaseAll();
-        return;
-    }
-    if (!holdVideo()) {
-        d.ended = true;
-        d.result = -1;
-        releaseAll();
-        return;
-    }
+namespace {
+
+// Ends a dialog that cannot go on (no video, no window, no events) with -1.
+void giveUp(Dialog& d) {
+    d.ended = true;
+    d.result = -1;
+}
+
+// Shows the dialog in its own window and runs it until it ends.
+void runDialogWindow(Dialog& d) {
     if (!g_font) openFont(d.fontFace.c_str(), d.fontPoints);  // drawn without text if this fails
 
     // The template's position if the dialog fits there, else centred.
@@ -317,9 +316,7 @@ void sysRunDialog(Dialog& d) {
     if (!window || !surface) {
         fprintf(stderr, "settings dialog: cannot open the dialog window (%s)\n", SDL_GetError());
         if (window) SDL_DestroyWindow(window);
-        d.ended = true;
-        d.result = -1;
-        releaseAll();
+        giveUp(d);
         return;
     }
     SDL_SetSurfaceBlendMode(surface, SDL_BLENDMODE_NONE);
@@ -385,11 +382,21 @@ void sysRunDialog(Dialog& d) {
     }
     if (!d.ended) {  // the event queue failed: give up like a dialog that cannot open
         fprintf(stderr, "settings dialog: lost the event queue (%s)\n", SDL_GetError());
-        d.ended = true;
-        d.result = -1;
+        giveUp(d);
     }
     if (captured >= 0) SDL_CaptureMouse(SDL_FALSE);
     SDL_FreeSurface(surface);
     SDL_DestroyWindow(window);
+}
+}  // namespace
+
+void sysRunDialog(Dialog& d) {
+    // A dialog may have been ended by its procedure while it was being set up.
+    if (!d.ended) {
+        if (holdVideo())
+            runDialogWindow(d);
+        else
+            giveUp(d);
+    }
     releaseAll();
 }

@@ -8,17 +8,14 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "direction/cues.h"
 #include "tools/assetgen/synth.h"
 
 namespace assetgen {
 namespace {
 
-double cueTime(uint32_t bytes) { return bytes / 176400.0; }
-
-const uint32_t kCue[28] = {0,        46076,    488884,   965036,   1453660,  1922412,  2873392,
-                           3800968,  4747584,  4800000,  5220928,  5270000,  5610000,  5691256,
-                           7625968,  9526380,  11436032, 13341332, 14064293, 14304870, 15026601,
-                           15238296, 15958798, 16199375, 16907768, 17142472, 19030000, 20800000};
+// The time of cue k in seconds; cue 0 is the start of the music.
+double cueTime(int k) { return (k == 0 ? 0u : kCuePositions[k - 1]) / 176400.0; }
 
 // Beat -> cue anchors; between anchors the tempo is constant.
 const std::pair<double, int> kAnchors[] = {{0, 1},   {4, 2},   {8, 3},   {12, 4},  {16, 5},  {24, 6},
@@ -31,7 +28,7 @@ double beatTime(double beat) {
     size_t k = 0;
     while (k + 2 < n && beat >= kAnchors[k + 1].first) ++k;
     double b0 = kAnchors[k].first, b1 = kAnchors[k + 1].first;
-    double t0 = cueTime(kCue[kAnchors[k].second]), t1 = cueTime(kCue[kAnchors[k + 1].second]);
+    double t0 = cueTime(kAnchors[k].second), t1 = cueTime(kAnchors[k + 1].second);
     return t0 + (beat - b0) * (t1 - t0) / (b1 - b0);
 }
 
@@ -203,17 +200,17 @@ std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
     groove(32, 8, progA, kMelodyA, K_FULL, S_BACK, H_16, 0);
     // The zug beats (cues 8 to 11): two stab hits each time.
     for (int c : {8, 9, 10, 11}) {
-        stab(m, cueTime(kCue[c]), c % 2 ? Chord{60, 64, 69, 72} : Chord{57, 64, 69, 76}, 1.0f, s.rng);
-        tom(m, cueTime(kCue[c]), c % 2 ? 45 : 40, 0.8f);
+        stab(m, cueTime(c), c % 2 ? Chord{60, 64, 69, 72} : Chord{57, 64, 69, 76}, 1.0f, s.rng);
+        tom(m, cueTime(c), c % 2 ? 45 : 40, 0.8f);
     }
     // Cue 12: the picture flies at the viewer; cue 13: it is gone.
-    stab(m, cueTime(kCue[12]), {62, 65, 69, 74}, 0.9f, s.rng);
-    tom(m, cueTime(kCue[12]), 50, 0.9f);
-    sweep(m, cueTime(kCue[12]), cueTime(kCue[13]) + 0.05, 0.8f, true, s.rng);
-    stab(m, cueTime(kCue[13]), {57, 64, 69, 76}, 1.0f, s.rng);
-    crash(m, cueTime(kCue[13]), 0.8f, s.rng);
-    boom(m, cueTime(kCue[13]), 0.7f);
-    tom(m, cueTime(kCue[13]), 38, 0.9f);
+    stab(m, cueTime(12), {62, 65, 69, 74}, 0.9f, s.rng);
+    tom(m, cueTime(12), 50, 0.9f);
+    sweep(m, cueTime(12), cueTime(13) + 0.05, 0.8f, true, s.rng);
+    stab(m, cueTime(13), {57, 64, 69, 76}, 1.0f, s.rng);
+    crash(m, cueTime(13), 0.8f, s.rng);
+    boom(m, cueTime(13), 0.7f);
+    tom(m, cueTime(13), 38, 0.9f);
 
     // Interlude B (cue 14): breakdown, no kick; slow theme over Dm Am Bb E.
     stab(m, s.t(64), {50, 57, 62, 65}, 0.8f, s.rng);
@@ -246,15 +243,15 @@ std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
     // A tile appears (cues 17, 19, 21, 23): bells; it fades away (18, 20, 22, 24): a falling sweep.
     float bellNote = 81;
     for (int c : {17, 19, 21, 23}) {
-        bell(m, cueTime(kCue[c]), bellNote, 0.9f, -0.3f);
-        bell(m, cueTime(kCue[c]), bellNote + 7, 0.5f, 0.3f);
+        bell(m, cueTime(c), bellNote, 0.9f, -0.3f);
+        bell(m, cueTime(c), bellNote + 7, 0.5f, 0.3f);
         bellNote += 2;
     }
     for (int c : {18, 20, 22, 24}) {
-        sweep(m, cueTime(kCue[c]), cueTime(kCue[c]) + 1.2, 0.6f, false, s.rng);
-        tom(m, cueTime(kCue[c]), 47, 0.9f);
-        tom(m, cueTime(kCue[c]), 40, 0.6f);
-        snare(m, cueTime(kCue[c]), 0.7f, s.rng);
+        sweep(m, cueTime(c), cueTime(c) + 1.2, 0.6f, false, s.rng);
+        tom(m, cueTime(c), 47, 0.9f);
+        tom(m, cueTime(c), 40, 0.6f);
+        snare(m, cueTime(c), 0.7f, s.rng);
     }
     for (int i = 0; i < 8; ++i) snare(m, s.t(142 + i * 0.25), 0.25f + 0.08f * i, s.rng);
 

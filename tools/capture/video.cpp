@@ -209,7 +209,7 @@ void captureAudio(const int16_t* frames, int count) {
     drainAudio(*c, false);
 }
 
-void captureFinish(int exitCode) {
+void captureFinish(int /*exitCode*/) {
     Capture* c = g_capture;
     if (!c) return;
     g_capture = nullptr;
