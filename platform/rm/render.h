@@ -160,7 +160,10 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     Device* device = nullptr;
     Frame* camera = nullptr;
     int x = 0, y = 0, w = 0, h = 0;
-    float front = 1.0f, back = 100.0f, field = 0.5f;
+    float back = 100.0f;
+    // The front clipping distance and the field (half the view's width at the
+    // front distance) stay at the old library's defaults: nothing sets them.
+    static constexpr float front = 1.0f, field = 0.5f;
     int projection = D3DRMPROJECT_PERSPECTIVE;
 
     // Per render
@@ -178,18 +181,6 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         Guard g(g_lock);
         if (!(d > 0)) return D3DRMERR_BADVALUE;
         back = d;
-        return D3DRM_OK;
-    }
-    HRESULT SetFront(D3DVALUE d) override {
-        Guard g(g_lock);
-        if (!(d > 0)) return D3DRMERR_BADVALUE;
-        front = d;
-        return D3DRM_OK;
-    }
-    HRESULT SetField(D3DVALUE f) override {
-        Guard g(g_lock);
-        if (!(f > 0)) return D3DRMERR_BADVALUE;
-        field = f;
         return D3DRM_OK;
     }
     HRESULT SetProjection(int p) override {

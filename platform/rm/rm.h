@@ -149,8 +149,6 @@ struct IDirect3DRMDevice2 : IDirect3DRMDevice {};
 
 struct IDirect3DRMViewport : IDirect3DRMObject {
     virtual HRESULT SetBack(D3DVALUE distance) = 0;
-    virtual HRESULT SetFront(D3DVALUE distance) = 0;
-    virtual HRESULT SetField(D3DVALUE field) = 0;
     virtual HRESULT SetProjection(int projection) = 0;
     // Clears the viewport's depth (and, for a clipper device, its picture).
     virtual HRESULT Clear() = 0;
