@@ -105,18 +105,8 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     }
     RTarget target() {
         RTarget t;
-        if (scaled()) {
-            if (!ddSurfacePixels(surface, nullptr, nullptr, nullptr)) return RTarget();
-            t.color = detail.data();
-            t.pitch = drawWidth;
-            t.depth = depth.data();
-            t.dpitch = drawWidth;
-            t.x1 = drawWidth;
-            t.y1 = drawHeight;
-            return t;
-        }
+        int w = 0, h = 0, pitch = 0;
         if (surface) {
-            int w = 0, h = 0, pitch = 0;
             t.color = ddSurfacePixels(surface, &w, &h, &pitch);
             if (!t.color || w != width || h != height) return RTarget();
             t.pitch = pitch / 4;
@@ -124,10 +114,15 @@ struct Device final : Obj<IDirect3DRMDevice2> {
             t.color = picture.data();
             t.pitch = width;
         }
+        if (scaled()) {  // the larger drawing stands in for the surface
+            t.color = detail.data();
+            t.pitch = drawWidth;
+        }
+        const int across = scaled() ? drawWidth : width;
         t.depth = depth.data();
-        t.dpitch = width;
-        t.x1 = width;
-        t.y1 = height;
+        t.dpitch = across;
+        t.x1 = across;
+        t.y1 = scaled() ? drawHeight : height;
         return t;
     }
     HRESULT SetRenderMode(DWORD mode) override {
