@@ -126,6 +126,7 @@ struct Span {
     float* zb;
     int64_t x;
     int n;
+    int room;  // pixels from x to the end of the row, in both buffers
     float q, s, t;
     float uT, vT, w;  // texel coordinates and 1/q at the middle, for the level
     __m128 col;  // b g r a
@@ -288,7 +289,11 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
     for (int k = 0; k < K; k++) {
         const int at = g[k];
         valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r[k]->n - at), ilane);
-        whole[k] = r[k]->n - at >= 8;
+        // Eight pixels that fit in the row are loaded and stored plainly
+        // (a masked store is several times slower on some processors): the
+        // pixels past the span are written back as they were, and only this
+        // thread draws the row. Near the row's end the accesses are masked.
+        whole[k] = r[k]->room - at >= 8;
         dst[k] = r[k]->dst + r[k]->x + at;
         zb[k] = r[k]->zb + r[k]->x + at;
         jf[k] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
@@ -362,9 +367,6 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         }
         const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
                                              _mm256_set1_epi32(0x00FFFFFF));
-        // Whole groups are stored plainly (a masked store is several times
-        // slower on some processors); the last, partial one of a span is
-        // masked so that nothing past the span is touched.
         const __m256i colour = _mm256_blendv_epi8(old[k], out, pass[k]);
         if (whole[k])
             _mm256_storeu_si256((__m256i*)dst[k], colour);
@@ -481,6 +483,7 @@ __attribute__((always_inline)) inline bool spanAt(const RTarget& t, const Setup&
     span.zb = t.depth + (size_t)y * t.dpitch;
     span.x = xl;
     span.n = (int)(xr - xl + 1);
+    span.room = (int)(((F & (kZTest | kZWrite)) ? std::min(t.pitch, t.dpitch) : t.pitch) - xl);
     span.q = s.q0 + s.qdx * fx + s.qdy * fy;
     span.s = s.s0 + s.sdx * fx + s.sdy * fy;
     span.t = s.t0 + s.tdx * fx + s.tdy * fy;

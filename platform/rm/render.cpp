@@ -50,7 +50,7 @@ void Viewport::sumLights(Frame* f) {
     for (Frame* c : f->children) sumLights(c);
 }
 
-void Viewport::emit(const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex,
+void Viewport::emit(Batch& out, const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex,
                     unsigned flags, bool translucent) {
     auto make = [&](const TV& p, RVert& r) {
         r.x = p.sx;
@@ -64,8 +64,7 @@ void Viewport::emit(const TV& a, const TV& b, const TV& c, const float colour[4]
         // Cheap cull before queueing; the rasterizer culls exactly.
         float area = (b.sx - a.sx) * (c.sy - a.sy) - (c.sx - a.sx) * (b.sy - a.sy);
         if (area <= 0) return;
-        device->queued.emplace_back();
-        Queued& qd = device->queued.back();
+        Queued& qd = out.queued.emplace_back();
         make(a, qd.v[0]);
         make(b, qd.v[1]);
         make(c, qd.v[2]);
@@ -74,56 +73,22 @@ void Viewport::emit(const TV& a, const TV& b, const TV& c, const float colour[4]
         float z = (a.z + b.z + c.z) * (1.0f / 3.0f);
         uint32_t bits;
         memcpy(&bits, &z, 4);
-        device->order.push_back(((uint64_t)~bits << 32) | (uint32_t)(device->queued.size() - 1));
+        qd.farness = ~bits;
         return;
     }
     RVert ra, rb, rc;
     make(a, ra);
     make(b, rb);
     make(c, rc);
-    queue(ra, rb, rc, tex, flags);
+    RasterSetup& s = out.setups.emplace_back();
+    if (!rasterSetup(target, ra, rb, rc, tex, flags, s) || s.yEnd < s.yStart) out.setups.pop_back();
 }
 
-void Viewport::queue(const RVert& a, const RVert& b, const RVert& c, const MipChain* tex, unsigned flags) {
-    auto& setups = device->setups;
-    setups.emplace_back();
-    if (!rasterSetup(target, a, b, c, tex, flags, setups.back()) || setups.back().yEnd < setups.back().yStart)
-        setups.pop_back();
-}
-
-void Viewport::drawBands() {
-    const auto& setups = device->setups;
-    const int bands = (target.y1 - target.y0 + kBandRows - 1) / kBandRows;
-    auto& start = device->bandStart;
-    auto& binned = device->binned;
-    start.assign((size_t)bands + 1, 0);
-    auto bandOf = [&](int row) { return (row - target.y0) / kBandRows; };
-    for (const RasterSetup& t : setups)
-        for (int b = bandOf(t.yStart); b <= bandOf(t.yEnd); b++) start[b + 1]++;
-    for (int b = 0; b < bands; b++) start[b + 1] += start[b];
-    binned.resize(start[bands]);
-    for (uint32_t i = 0; i < setups.size(); i++)
-        for (int b = bandOf(setups[i].yStart); b <= bandOf(setups[i].yEnd); b++) binned[start[b]++] = i;
-    for (int b = bands; b > 0; b--) start[b] = start[b - 1];  // back to the bands' starts
-    start[0] = 0;
-    runParts(bands, [](void* self, int band) { static_cast<Viewport*>(self)->drawBand(band); }, this);
-}
-
-void Viewport::drawBand(int band) {
-    const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
-    if (device->scaled())
-        for (int row = y0; row < y1; row++) device->enlargeRow(row);
-    const auto& setups = device->setups;
-    const auto& binned = device->binned;
-    for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
-        rasterRows(target, setups[binned[i]], y0, y1);
-}
-
-void Viewport::clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
+void Viewport::clipAndEmit(Batch& out, const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
                            const MipChain* tex, unsigned flags, bool translucent) {
     TV bufA[16], bufB[16];
     TV* in = bufA;
-    TV* out = bufB;
+    TV* to = bufB;
     int n = 3;
     in[0] = a;
     in[1] = b;
@@ -135,7 +100,7 @@ void Viewport::clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned plane
             const TV& p = in[i];
             const TV& q = in[(i + 1) % n];
             float dp = distance(p, plane), dq = distance(q, plane);
-            if (dp >= 0) out[m++] = p;
+            if (dp >= 0) to[m++] = p;
             if ((dp >= 0) != (dq >= 0) && m < 15) {
                 // Always from the inside point, so a shared edge splits identically.
                 const TV& inside = dp >= 0 ? p : q;
@@ -149,41 +114,77 @@ void Viewport::clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned plane
                 r.u = inside.u + (outside.u - inside.u) * t;
                 r.v = inside.v + (outside.v - inside.v) * t;
                 if (plane == kNear) r.z = std::max(r.z, front);
-                out[m++] = r;
+                to[m++] = r;
             }
         }
-        std::swap(in, out);
+        std::swap(in, to);
         n = m;
         if (n < 3) return;
     }
     for (int i = 0; i < n; i++) project(in[i]);
-    for (int i = 1; i + 1 < n; i++) emit(in[0], in[i], in[i + 1], colour, tex, flags, translucent);
+    for (int i = 1; i + 1 < n; i++) emit(out, in[0], in[i], in[i + 1], colour, tex, flags, translucent);
 }
 
-void Viewport::drawMesh(Mesh* m, const Xf& mv, bool zOn) {
-    if (m->tris.empty()) return;
-    m->bounds();
-    V3 c = mv.point(m->centre);
+// Whether any of the mesh may show: its bounding sphere against the depth
+// range and the sides of the view.
+bool Viewport::visible(const DrawItem& d) const {
+    const Mesh* m = d.mesh;
+    V3 c = d.mv.point(m->centre);
     float r = m->radius;
-    if (c.z + r < front || c.z - r > back) return;
-    if (persp()) {  // outside a side of the view?
+    if (c.z + r < front || c.z - r > back) return false;
+    if (persp()) {
         auto outside = [&](float a, float b, float dist) { return dist < -r * std::sqrt(a * a + b * b); };
-        if (outside(k, cx - (float)target.x0, c.x * k + (cx - target.x0) * c.z)) return;
-        if (outside(k, target.x1 - cx, (target.x1 - cx) * c.z - c.x * k)) return;
-        if (outside(k, cy - (float)target.y0, (cy - target.y0) * c.z - c.y * k)) return;
-        if (outside(k, target.y1 - cy, c.y * k + (target.y1 - cy) * c.z)) return;
+        if (outside(k, cx - (float)target.x0, c.x * k + (cx - target.x0) * c.z)) return false;
+        if (outside(k, target.x1 - cx, (target.x1 - cx) * c.z - c.x * k)) return false;
+        if (outside(k, cy - (float)target.y0, (cy - target.y0) * c.z - c.y * k)) return false;
+        if (outside(k, target.y1 - cy, c.y * k + (target.y1 - cy) * c.z)) return false;
     }
-    const size_t nv = m->pos.size();
-    auto& vs = device->verts;
-    vs.resize(nv);
-    for (size_t i = 0; i < nv; i++) {
-        TV& t = vs[i];
-        V3 p = mv.point(m->pos[i]);
+    return true;
+}
+
+// Cuts the visible meshes into runs of triangles, in drawing order.
+void Viewport::batchMeshes() {
+    auto& batches = device->batches;
+    size_t n = 0;
+    for (const DrawItem& d : device->items) {
+        if (!visible(d)) continue;
+        const uint32_t triangles = (uint32_t)(d.mesh->tris.size() / 3);
+        for (uint32_t first = 0; first < triangles && n < kMaxBatches; first += kBatchTriangles) {
+            if (batches.size() <= n) batches.emplace_back();
+            Batch& b = batches[n++];
+            b.item = &d;
+            b.first = first;
+            b.count = std::min(kBatchTriangles, triangles - first);
+        }
+    }
+    device->batchCount = n;
+}
+
+// Transforms the vertices a run uses, then clips, projects and sets up its
+// triangles, keeping the translucent ones for the sorted pass. Runs on any
+// worker: it reads the scene and writes only to its batch.
+void Viewport::setUpBatch(Batch& b) {
+    b.setups.clear();
+    b.queued.clear();
+    const DrawItem& d = *b.item;
+    const Mesh* m = d.mesh;
+    const uint32_t* tri = m->tris.data() + (size_t)b.first * 3;
+    const size_t corners = (size_t)b.count * 3;
+    uint32_t lowest = tri[0], highest = tri[0];
+    for (size_t i = 1; i < corners; i++) {
+        lowest = std::min(lowest, tri[i]);
+        highest = std::max(highest, tri[i]);
+    }
+    b.lowest = lowest;
+    b.verts.resize((size_t)highest - lowest + 1);
+    for (uint32_t i = lowest; i <= highest; i++) {
+        TV& t = b.verts[i - lowest];
+        V3 p = d.mv.point(m->pos[i]);
         t.x = p.x;
         t.y = p.y;
         t.z = p.z;
-        t.u = m->uv[i * 2];
-        t.v = m->uv[i * 2 + 1];
+        t.u = m->uv[(size_t)i * 2];
+        t.v = m->uv[(size_t)i * 2 + 1];
         t.out = outcode(t);
         if (!(t.out & kNear)) project(t);
     }
@@ -207,18 +208,65 @@ void Viewport::drawMesh(Mesh* m, const Xf& mv, bool zOn) {
             tex = nullptr;
         }
     }
-    if (zOn) flags |= translucent ? kZTest : (kZTest | kZWrite);
+    if (d.zOn) flags |= translucent ? kZTest : (kZTest | kZWrite);
     if (translucent) flags |= kBlend;
-    const uint32_t* tri = m->tris.data();
-    for (size_t i = 0, n = m->tris.size(); i < n; i += 3) {
-        const TV &a = vs[tri[i]], &b = vs[tri[i + 1]], &c2 = vs[tri[i + 2]];
-        unsigned any = a.out | b.out | c2.out;
-        if (!any) {
-            emit(a, b, c2, colour, tex, flags, translucent);
-        } else if (!(a.out & b.out & c2.out)) {
-            clipAndEmit(a, b, c2, any, colour, tex, flags, translucent);
-        }
+    const TV* vs = b.verts.data() - lowest;
+    for (size_t i = 0; i < corners; i += 3) {
+        const TV &p = vs[tri[i]], &q = vs[tri[i + 1]], &r = vs[tri[i + 2]];
+        unsigned any = p.out | q.out | r.out;
+        if (!any)
+            emit(b, p, q, r, colour, tex, flags, translucent);
+        else if (!(p.out & q.out & r.out))
+            clipAndEmit(b, p, q, r, any, colour, tex, flags, translucent);
     }
+}
+
+// Sets up part of the sorted translucent triangles; one that is culled or
+// has no rows is left with none.
+void Viewport::setUpTranslucent(int part) {
+    const size_t from = (size_t)part * kBatchTriangles, to = std::min(from + kBatchTriangles, device->order.size());
+    for (size_t i = from; i < to; i++) {
+        const uint64_t place = device->order[i];
+        const Queued& qd = device->batches[(uint32_t)place >> 16].queued[place & 0xFFFF];
+        RasterSetup& s = device->sorted[i];
+        if (!rasterSetup(target, qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags, s)) s.yEnd = s.yStart - 1;
+    }
+}
+
+void Viewport::drawBands() {
+    const int bands = (target.y1 - target.y0 + kBandRows - 1) / kBandRows;
+    const auto& drawn = device->drawn;
+    auto& start = device->bandStart;
+    auto& binned = device->binned;
+    start.assign((size_t)bands + 1, 0);
+    auto bandOf = [&](int row) { return (row - target.y0) / kBandRows; };
+    for (const RasterSetup* t : drawn)
+        for (int b = bandOf(t->yStart); b <= bandOf(t->yEnd); b++) start[b + 1]++;
+    auto& order = device->bandOrder;
+    order.resize(bands);
+    for (int b = 0; b < bands; b++) order[b] = b;
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        return start[a + 1] != start[b + 1] ? start[a + 1] > start[b + 1] : a < b;
+    });
+    for (int b = 0; b < bands; b++) start[b + 1] += start[b];
+    binned.resize(start[bands]);
+    for (const RasterSetup* t : drawn)
+        for (int b = bandOf(t->yStart); b <= bandOf(t->yEnd); b++) binned[start[b]++] = t;
+    for (int b = bands; b > 0; b--) start[b] = start[b - 1];  // back to the bands' starts
+    start[0] = 0;
+    runParts(bands, [](void* self, int part) {
+        auto* v = static_cast<Viewport*>(self);
+        v->drawBand((int)v->device->bandOrder[part]);
+    }, this);
+}
+
+void Viewport::drawBand(int band) {
+    const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+    if (device->scaled())
+        for (int row = y0; row < y1; row++) device->enlargeRow(row);
+    const auto& binned = device->binned;
+    for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
+        rasterRows(target, *binned[i], y0, y1);
 }
 
 void Viewport::drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth) {
@@ -268,10 +316,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     view = camera->world().inverse();
     ambient[0] = ambient[1] = ambient[2] = 0;
     sumLights(root);
-    device->queued.clear();
-    device->order.clear();
     device->items.clear();
-    device->setups.clear();
     drawTree(root, root->world(), true, D3DRMSORT_NONE, 0);
     // With depth buffering everywhere the order of opaque faces does not
     // change the picture: nearest meshes first, so hidden pixels fail the
@@ -281,13 +326,31 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         std::sort(items.begin(), items.end(), [](const DrawItem& a, const DrawItem& b) {
             return a.nearest != b.nearest ? a.nearest < b.nearest : a.sequence < b.sequence;
         });
-    for (const DrawItem& d : items) drawMesh(d.mesh, d.mv, d.zOn);
-    // Translucent faces last, farthest first.
-    std::sort(device->order.begin(), device->order.end());
-    for (uint64_t key : device->order) {
-        const Queued& qd = device->queued[(uint32_t)key];
-        queue(qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags);
+    batchMeshes();
+    runParts((int)device->batchCount, [](void* self, int part) {
+        auto* v = static_cast<Viewport*>(self);
+        v->setUpBatch(v->device->batches[part]);
+    }, this);
+    // Translucent faces last, farthest first; ties in the order they came.
+    auto& order = device->order;
+    order.clear();
+    // Keyed by farness, then place: run (16 bits) and index in it (16 bits;
+    // a run's 512 triangles clip to at most 7,168).
+    for (uint32_t b = 0; b < device->batchCount; b++) {
+        const auto& queued = device->batches[b].queued;
+        for (uint32_t i = 0; i < queued.size(); i++)
+            order.push_back((uint64_t)queued[i].farness << 32 | b << 16 | i);
     }
+    std::sort(order.begin(), order.end());
+    device->sorted.resize(order.size());
+    runParts((int)((order.size() + kBatchTriangles - 1) / kBatchTriangles),
+             [](void* self, int part) { static_cast<Viewport*>(self)->setUpTranslucent(part); }, this);
+    auto& drawn = device->drawn;
+    drawn.clear();
+    for (size_t b = 0; b < device->batchCount; b++)
+        for (const RasterSetup& t : device->batches[b].setups) drawn.push_back(&t);
+    for (const RasterSetup& t : device->sorted)
+        if (t.yStart <= t.yEnd) drawn.push_back(&t);
     if (device->scaled()) {  // rows of the drawing outside the viewport
         for (int row = 0; row < target.y0; row++) device->enlargeRow(row);
         for (int row = target.y1; row < device->drawHeight; row++) device->enlargeRow(row);

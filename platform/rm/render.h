@@ -19,6 +19,7 @@ struct Queued {  // a translucent triangle waiting for the sorted pass
     RVert v[3];
     const MipChain* tex;
     unsigned flags;
+    uint32_t farness;  // ~ the bits of its mean depth: smaller is farther
 };
 
 struct DrawItem {  // a mesh in one frame, in view coordinates
@@ -29,6 +30,18 @@ struct DrawItem {  // a mesh in one frame, in view coordinates
     size_t sequence;
 };
 
+// A run of one mesh's triangles, set up on a worker: the vertices they use in
+// view space, then their set-ups in drawing order and the translucent ones
+// kept for the sorted pass. Kept from frame to frame with their storage.
+struct Batch {
+    const DrawItem* item = nullptr;
+    uint32_t first = 0, count = 0;  // triangles [first, first + count)
+    uint32_t lowest = 0;            // verts[i] is the mesh's vertex lowest + i
+    std::vector<TV> verts;
+    std::vector<RasterSetup> setups;
+    std::vector<Queued> queued;
+};
+
 struct Device final : Obj<IDirect3DRMDevice2> {
     IDirectDrawSurface* surface = nullptr;
     IDirectDrawClipper* clipper = nullptr;
@@ -37,14 +50,18 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<float> depth;
     DWORD renderMode = 0;
     // Scratch kept from frame to frame.
-    std::vector<TV> verts;
-    std::vector<Queued> queued;
     std::vector<DrawItem> items;
-    std::vector<uint64_t> order;
     std::vector<std::vector<std::pair<float, size_t>>> childOrder;  // (depth, child index)
-    // The frame's triangles, set up in drawing order, and their bands of rows.
-    std::vector<RasterSetup> setups;
-    std::vector<uint32_t> bandStart, binned;
+    std::vector<Batch> batches;  // the first `batchCount` are this frame's
+    size_t batchCount = 0;
+    // Translucent triangles in drawing order (farthest first): their places
+    // in the batches, then their set-ups.
+    std::vector<uint64_t> order;
+    std::vector<RasterSetup> sorted;
+    // The frame's set-ups in drawing order, and their bands of rows (busiest
+    // band first, so that no worker is left with a long one at the end).
+    std::vector<const RasterSetup*> drawn, binned;
+    std::vector<uint32_t> bandStart, bandOrder;
     // A full-screen device may draw its 3D larger than its surface, at the
     // screen's own resolution, and with 2 x 2 samples a pixel for smooth
     // edges: then into `detail`, which starts each pass as the surface's
@@ -214,11 +231,22 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
 
     void sumLights(Frame* f);
 
-    void emit(const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex, unsigned flags,
-              bool translucent);
+    void emit(Batch& out, const TV& a, const TV& b, const TV& c, const float colour[4], const MipChain* tex,
+              unsigned flags, bool translucent);
 
-    // Sets a triangle up for the bands, in drawing order.
-    void queue(const RVert& a, const RVert& b, const RVert& c, const MipChain* tex, unsigned flags);
+    // Clips the triangle against the planes it crosses and emits the pieces.
+    void clipAndEmit(Batch& out, const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
+                     const MipChain* tex, unsigned flags, bool translucent);
+
+    // Meshes are cut into runs of at most this many triangles, set up in
+    // parallel; the order of the set-ups is the order of the runs.
+    static constexpr uint32_t kBatchTriangles = 512;
+    static constexpr size_t kMaxBatches = 65536;  // 33 million triangles a frame
+
+    bool visible(const DrawItem& d) const;
+    void batchMeshes();
+    void setUpBatch(Batch& b);
+    void setUpTranslucent(int part);
 
     // Bands of rows are drawn in parallel, each with the triangles that reach
     // it, in drawing order; a triangle is drawn band by band exactly as whole.
@@ -227,12 +255,6 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     void drawBands();
 
     void drawBand(int band);
-
-    // Clips the triangle against the planes it crosses and draws the pieces.
-    void clipAndEmit(const TV& a, const TV& b, const TV& c, unsigned planes, const float colour[4],
-                     const MipChain* tex, unsigned flags, bool translucent);
-
-    void drawMesh(Mesh* m, const Xf& mv, bool zOn);
 
     void drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
@@ -12,6 +13,17 @@ namespace rm {
 namespace {
 
 constexpr int kMaxThreads = 64;
+
+// How long a worker looks for the next job before it sleeps.
+constexpr auto kSpin = std::chrono::microseconds(50);
+
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 int defaultThreads() {
     const char* text = std::getenv("VELKOR_THREADS");
@@ -24,7 +36,10 @@ int defaultThreads() {
 }
 
 // Made on first use and never destroyed: its threads wait on it until the
-// process ends.
+// process ends. A job is open from the moment it is handed out until the
+// calling thread has run out of parts; a worker joins it only while it is
+// open, so the caller never waits for a worker that was slow to wake (on a
+// busy machine, a whole time slice), only for those still drawing a part.
 struct Pool {
     std::mutex lock;
     std::condition_variable wake, finished;
@@ -34,9 +49,10 @@ struct Pool {
     PartFn fn = nullptr;
     void* context = nullptr;
     int parts = 0;
-    int helpers = 0;  // workers taking part in it
-    int busy = 0;     // of those, still working
-    unsigned generation = 0;
+    int helpers = 0;  // workers asked to help
+    bool open = false;
+    int active = 0;  // workers inside the job
+    std::atomic<unsigned> generation{0};  // moved on under the lock
     std::atomic<int> next{0};
 
     void work() {
@@ -47,13 +63,23 @@ struct Pool {
         unsigned seen = 0;
         std::unique_lock<std::mutex> guard(lock);
         for (;;) {
+            // A frame hands out jobs in quick succession: look for the next
+            // one for a moment before sleeping, which costs a wake-up.
+            guard.unlock();
+            const auto until = std::chrono::steady_clock::now() + kSpin;
+            for (int spin = 1; generation.load(std::memory_order_relaxed) == seen; spin++) {
+                relax();
+                if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+            }
+            guard.lock();
             wake.wait(guard, [&] { return generation != seen; });
             seen = generation;
-            if (id >= helpers) continue;
+            if (id >= helpers || !open) continue;
+            active++;
             guard.unlock();
             work();
             guard.lock();
-            if (--busy == 0) finished.notify_one();
+            if (--active == 0 && !open) finished.notify_one();
         }
     }
 };
@@ -86,14 +112,15 @@ void runParts(int parts, PartFn fn, void* context) {
         p.context = context;
         p.parts = parts;
         p.helpers = helpers;
-        p.busy = helpers;
+        p.open = true;
         p.next = 0;
         p.generation++;
     }
     p.wake.notify_all();
     p.work();
     std::unique_lock<std::mutex> guard(p.lock);
-    p.finished.wait(guard, [&] { return p.busy == 0; });
+    p.open = false;
+    p.finished.wait(guard, [&] { return p.active == 0; });
 }
 
 }  // namespace rm
