@@ -1,16 +1,18 @@
 // Triangle set-up once per triangle in exact integer edge functions (4 bits of
 // sub-pixel precision), spans found per row from the three edges, and the
 // pixels of each span drawn eight at a time with AVX2 where the processor has
-// it, one at a time with SSE2 otherwise. Texture coordinates are divided by
-// depth exactly at every pixel; the mip level is chosen once per span.
+// it (through SIMD Everywhere elsewhere), one at a time with SSE2 otherwise.
+// Texture coordinates are divided by depth exactly at every pixel; the mip
+// level is chosen once per span.
 #include "platform/rm/raster.h"
 
 #if defined(__SSE2__)
 #include <immintrin.h>
 #else
-// Other processors run the same code on SIMD Everywhere's portable versions.
+// Other processors run the same code on SIMD Everywhere's portable versions
+// (NEON on ARM), the eight-pixel loop included.
 #define SIMDE_ENABLE_NATIVE_ALIASES
-#include <simde/x86/sse2.h>
+#include <simde/x86/avx2.h>
 #endif
 
 #include <algorithm>
@@ -180,9 +182,11 @@ void drawSpanPixels(const Setup& st, const Span& r) {
     }
 }
 
-#if defined(__SSE2__) && (defined(__x86_64__) || defined(__i386__))
-#define VELKOR_WIDE 1
+#if defined(__x86_64__) || defined(__i386__)
 #define WIDE __attribute__((target("avx2")))
+#else
+#define WIDE
+#endif
 
 // Sampled texels of eight pixels, as `bilinear` gives them for one: 16-bit
 // channels, `a` holding pixels 0 to 3 and `b` pixels 4 to 7 (pixels 0, 1 and
@@ -430,13 +434,13 @@ WIDE __attribute__((always_inline)) inline void drawSpanPairWide(const Span r[2]
 }
 
 bool wideAvailable() {
+#if defined(__x86_64__) || defined(__i386__)
     static const bool available = __builtin_cpu_supports("avx2");
     return available;
-}
 #else
-#define VELKOR_WIDE 0
-bool wideAvailable() { return false; }
+    return true;
 #endif
+}
 
 // Finds the span of row y (exactly, from the edge functions at the row, which
 // it then steps to the next row) and its starting values; false when the row
@@ -517,7 +521,6 @@ void drawRowsPixels(const RTarget& t, const Setup& s) {
         if (spanAt<F>(t, s, V, y, span)) drawSpanPixels<F>(s, span);
 }
 
-#if VELKOR_WIDE
 // The same rows with the eight-pixel loop; flat colour only.
 template <unsigned F>
 WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
@@ -540,16 +543,13 @@ WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
             drawSpanWide<F>(span[1], c[1], 0);
     }
 }
-#endif
 
 // The eight-pixel loop is used where the processor has it.
 std::atomic<bool> g_wide{wideAvailable()};
 
 template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s) {
-#if VELKOR_WIDE
     if (flatColour(s) && g_wide.load(std::memory_order_relaxed)) return drawRowsWide<F>(t, s);
-#endif
     drawRowsPixels<F>(t, s);
 }
 

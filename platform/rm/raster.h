@@ -91,9 +91,10 @@ void rasterRows(const RTarget& target, const RasterSetup& s, int y0, int y1);
 bool rasterTriangle(const RTarget& target, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                     unsigned flags);
 
-// Chooses between the eight-pixel loop (AVX2, where the processor has it) and
-// the pixel-by-pixel one, which draw the same pictures; returns whether the
-// eight-pixel loop is now in use.
+// Chooses between the eight-pixel loop (AVX2 on x86-64 where the processor
+// has it, SIMD Everywhere's version of it elsewhere) and the pixel-by-pixel
+// one, which draw the same pictures; returns whether the eight-pixel loop is
+// now in use.
 bool rasterUseWide(bool on);
 
 // Guard band in pixels beyond the clip rectangle that projected geometry may
