@@ -1,6 +1,7 @@
 // Mip chains for the rasterizer: a picture resampled to powers of two, its
-// key texels dilated so that filtering shows no dark fringe, then halved
-// level by level, each level with a repeated last column and row.
+// key texels dilated so that filtering shows no dark fringe and its coverage
+// softened so that magnified edges stay smooth, then halved level by level,
+// each level with a repeated last column and row.
 #include <algorithm>
 #include <cstring>
 
@@ -50,6 +51,27 @@ void dilate(std::vector<uint32_t>& px, int w, int h) {
     }
 }
 
+// Softens the coverage (alpha) of a keyed level with a 3 x 3 binomial filter,
+// wrapping like the texture. The rasterizer draws where the filtered coverage
+// reaches half: on a hard 0/255 mask that edge follows the texel staircase,
+// which shows as a saw-tooth once magnified a few times; on the softened mask
+// it follows the shape's outline more closely (straight edges stay in place).
+void softenCoverage(std::vector<uint32_t>& px, int w, int h) {
+    std::vector<uint32_t> across(px.size());
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const uint32_t* row = px.data() + (size_t)y * w;
+            across[(size_t)y * w + x] = (row[(x + w - 1) % w] >> 24) + 2 * (row[x] >> 24) + (row[(x + 1) % w] >> 24);
+        }
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            uint32_t sum = across[(size_t)((y + h - 1) % h) * w + x] + 2 * across[(size_t)y * w + x] +
+                           across[(size_t)((y + 1) % h) * w + x];
+            uint32_t& t = px[(size_t)y * w + x];
+            t = (t & 0x00FFFFFFu) | ((sum + 8) / 16) << 24;
+        }
+}
+
 }  // namespace
 
 void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool dilateKeys) {
@@ -59,7 +81,10 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
     std::vector<uint32_t> level((size_t)W * H);
     for (int y = 0; y < H; y++)
         for (int x = 0; x < W; x++) level[(size_t)y * W + x] = pixels[(size_t)(y * h / H) * w + (x * w / W)];
-    if (dilateKeys) dilate(level, W, H);
+    if (dilateKeys) {
+        dilate(level, W, H);
+        softenCoverage(level, W, H);
+    }
     size_t total = 0;
     int levels = 0;
     for (int lw = W, lh = H;; lw = std::max(1, lw / 2), lh = std::max(1, lh / 2)) {

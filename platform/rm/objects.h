@@ -117,14 +117,26 @@ struct Light final : Obj<IDirect3DRMLight> {
     float r = 1, g = 1, b = 1;
 };
 
+// A decal texel is key when each of its channels lies within this many
+// levels of the key colour's: JPEG never returns a flat area next to an edge
+// exactly (at quality 100 a black pixel comes back up to 3 above 0), and
+// those texels would otherwise show as dark specks around the shapes.
+constexpr int kKeyTolerance = 6;
+
+inline bool nearKey(uint32_t rgb, uint32_t keyRgb) {
+    for (int shift = 0; shift < 24; shift += 8)
+        if (std::abs((int)((rgb >> shift) & 255) - (int)((keyRgb >> shift) & 255)) > kKeyTolerance) return false;
+    return true;
+}
+
 struct Texture final : Obj<IDirect3DRMTexture> {
     D3DRMIMAGE* image = nullptr;
     bool decal = false;
     D3DCOLOR key = 0;
     MipChain plain, keyed;  // keyed: built when decal transparency is on
 
-    // Reads the record's pixels into 0xAARRGGBB words, alpha 0 on the key
-    // colour. False (with a line on stderr) if the record cannot be read.
+    // Reads the record's pixels into 0xAARRGGBB words, alpha 0 on texels near
+    // the key colour. False (with a line on stderr) if the record cannot be read.
     bool read(std::vector<uint32_t>& out) const {
         const D3DRMIMAGE* im = image;
         if (!im || !im->buffer1 || im->width <= 0 || im->height <= 0 || im->width > 8192 || im->height > 8192 ||
@@ -154,7 +166,7 @@ struct Texture final : Obj<IDirect3DRMTexture> {
                 memcpy(&word, row + (size_t)x * bpp, bpp);
                 uint32_t r = (word & rm) >> rs, g = (word & gm) >> gs, b = (word & bm) >> bs;
                 uint32_t rgb = ((r & 255) << 16) | ((g & 255) << 8) | (b & 255);
-                out[(size_t)y * im->width + x] = rgb | (rgb == keyRgb ? 0u : 0xFF000000u);
+                out[(size_t)y * im->width + x] = rgb | (nearKey(rgb, keyRgb) ? 0u : 0xFF000000u);
             }
         }
         return true;

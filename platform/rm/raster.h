@@ -23,7 +23,8 @@ struct RVert {
 struct MipLevel {
     int w = 0, h = 0;
     // 0xAARRGGBB. AA is the coverage mask: 255 for a texel of the picture, 0
-    // for a key-coloured one; smaller levels hold the average coverage.
+    // for a key-coloured one, softened along the shapes' edges in a keyed
+    // chain; smaller levels hold the average coverage.
     // Rows are w + 1 texels apart and there are h + 1 of them: the last
     // column and row repeat the first, so that a texel's right and lower
     // neighbours (wrapped) are always the next in memory.
@@ -40,7 +41,8 @@ struct MipChain {
 // Builds the chain from 0xAARRGGBB pixels (w x h, any size: resampled to the
 // nearest powers of two at or above). With dilate set, key texels (alpha 0)
 // take the colour of the nearest non-key texel first, so that filtering next
-// to a transparent area shows no dark fringe.
+// to a transparent area shows no dark fringe, and the coverage is softened
+// (3 x 3), so that a magnified edge follows the shape rather than its texels.
 void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool dilate);
 
 struct RTarget {

@@ -99,16 +99,14 @@ void paintLayer(Image& img, int samples, const std::function<Paint(float, float)
 void drawText(Image& img, const Mask& text, float cx, float cy, float height,
               const std::function<Rgb(float, float)>& fill, Rgb outline, float outlineWidth, bool hard = false);
 std::vector<uint8_t> encodeJpeg(const Image& img, int quality);
-// Encodes a picture meant for black-is-transparent use. Every non-black pixel
-// is shape; the encoder adds a soft, dark, tinted glow around the shapes that
-// fades to black within kDecalGlowRadius pixels. After decoding (accurate and
-// fast IDCT) everything farther than kDecalGlowZone pixels from a shape, and
-// the picture's 3-pixel border, is exactly black.
-constexpr int kDecalGlowRadius = 7;
-constexpr int kDecalGlowZone = 12;
-constexpr float kDecalGlowPeak = 0.26f;         // glow brightness next to a shape
-constexpr float kDecalGlowFloor = 6.0f / 255;   // its faintest texel
-std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations = nullptr);
+// Encodes a picture meant for black-is-transparent use: every non-black pixel
+// is shape, the rest is key. Throws unless every black pixel decodes (accurate
+// IDCT, as the show decodes) to at most kDecalBlackLimit in each channel and
+// every shape pixel to more: at quality 100 with full-resolution chroma the
+// codec moves a pixel by up to three levels, well within the renderer's key
+// tolerance, so nothing around a shape is left as a dark fringe or speck.
+constexpr int kDecalBlackLimit = 3;
+std::vector<uint8_t> encodeDecalJpeg(const Image& img, int quality);
 
 // ---- content ----
 void writePictures(const std::string& dir);

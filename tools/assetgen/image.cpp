@@ -235,158 +235,23 @@ std::vector<uint8_t> encodeJpeg(const Image& img, int quality) {
     return compress(toBytes(img), img.w, img.h, quality);
 }
 
-// Blurs a plane with a compact, smooth, separable kernel: values reach no
-// farther than `radius` pixels along either axis, so what lies beyond stays 0.
-static std::vector<float> blurPlane(const std::vector<float>& src, int w, int h, int radius) {
-    std::vector<float> k(2 * radius + 1);
-    float sum = 0;
-    for (int i = -radius; i <= radius; ++i) {
-        float t = static_cast<float>(i) / (radius + 1);
-        k[i + radius] = (1 - t * t) * (1 - t * t);
-        sum += k[i + radius];
-    }
-    for (float& v : k) v /= sum;
-    std::vector<float> tmp(src.size()), out(src.size());
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            float v = 0;
-            for (int i = std::max(-radius, -x); i <= std::min(radius, w - 1 - x); ++i)
-                v += k[i + radius] * src[static_cast<size_t>(y) * w + x + i];
-            tmp[static_cast<size_t>(y) * w + x] = v;
-        }
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            float v = 0;
-            for (int i = std::max(-radius, -y); i <= std::min(radius, h - 1 - y); ++i)
-                v += k[i + radius] * tmp[static_cast<size_t>(y + i) * w + x];
-            out[static_cast<size_t>(y) * w + x] = v;
-        }
-    return out;
-}
-
-// Squared distance to the nearest marked pixel, searched up to `limit` pixels
-// away (farther pixels get a value above limit squared).
-static std::vector<int> distanceSquared(const std::vector<uint8_t>& mark, int w, int h, int limit) {
-    const int far = (limit + 1) * (limit + 1);
-    // Per column: vertical distance to the nearest mark, then combine across x.
-    std::vector<int> col(mark.size(), limit + 1);
-    for (int x = 0; x < w; ++x) {
-        int last = -1000000;
-        for (int y = 0; y < h; ++y) {
-            if (mark[static_cast<size_t>(y) * w + x]) last = y;
-            col[static_cast<size_t>(y) * w + x] = std::min(limit + 1, y - last);
-        }
-        last = 1000000;
-        for (int y = h - 1; y >= 0; --y) {
-            if (mark[static_cast<size_t>(y) * w + x]) last = y;
-            int& c = col[static_cast<size_t>(y) * w + x];
-            c = std::min(c, std::min(limit + 1, last - y));
+std::vector<uint8_t> encodeDecalJpeg(const Image& img, int quality) {
+    std::vector<uint8_t> rgb = toBytes(img);
+    std::vector<uint8_t> jpeg = compress(rgb, img.w, img.h, quality);
+    // Checked as the show decodes it: black comes back as (near) black, and no
+    // shape pixel comes back that dark.
+    std::vector<uint8_t> back = decompress(jpeg, img.w, img.h, TJFLAG_ACCURATEDCT);
+    for (size_t i = 0; i < img.px.size(); ++i) {
+        bool black = std::max({rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]}) == 0;
+        int peak = std::max({back[3 * i], back[3 * i + 1], back[3 * i + 2]});
+        if (black != (peak <= kDecalBlackLimit)) {
+            char where[96];
+            std::snprintf(where, sizeof where, "pixel %zu, %zu of a black-keyed picture decodes to %d", i % img.w,
+                          i / img.w, peak);
+            throw std::runtime_error(where);
         }
     }
-    std::vector<int> d(mark.size(), far);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            int best = far;
-            for (int dx = -limit; dx <= limit; ++dx) {
-                int nx = x + dx;
-                if (nx < 0 || nx >= w) continue;
-                int dy = col[static_cast<size_t>(y) * w + nx];
-                if (dy <= limit) best = std::min(best, dx * dx + dy * dy);
-            }
-            d[static_cast<size_t>(y) * w + x] = best;
-        }
-    return d;
-}
-
-std::vector<uint8_t> encodeDecalJpeg(Image img, int quality, int* fixIterations) {
-    const int w = img.w, h = img.h;
-    const size_t n = img.px.size();
-    std::vector<uint8_t> fg(n);
-    std::vector<float> alpha(n), pr(n), pg(n), pb(n);
-    for (size_t i = 0; i < n; ++i) {
-        const Rgb& c = img.px[i];
-        if (std::max({c.r, c.g, c.b}) <= 0.0f) continue;
-        fg[i] = 1;
-        alpha[i] = 1;
-        pr[i] = c.r;
-        pg[i] = c.g;
-        pb[i] = c.b;
-    }
-    // The glow: a soft copy of the shapes' coverage, coloured by a dark, more
-    // saturated version of the shape colours around it (a wide blur, so an
-    // outlined shape also lends its inner colour).
-    std::vector<float> cover = blurPlane(alpha, w, h, kDecalGlowRadius);
-    std::vector<float> wide = blurPlane(alpha, w, h, 2 * kDecalGlowRadius);
-    pr = blurPlane(pr, w, h, 2 * kDecalGlowRadius);
-    pg = blurPlane(pg, w, h, 2 * kDecalGlowRadius);
-    pb = blurPlane(pb, w, h, 2 * kDecalGlowRadius);
-    std::vector<Rgb> glow(n);
-    for (size_t i = 0; i < n; ++i) {
-        if (fg[i] || cover[i] <= 0 || wide[i] <= 0) continue;
-        Rgb c{pr[i] / wide[i], pg[i] / wide[i], pb[i] / wide[i]};
-        float hi = std::max({c.r, c.g, c.b}), lo = std::min({c.r, c.g, c.b});
-        if (hi <= 0) continue;
-        c = c * (1 / hi);
-        float sat = (hi - lo) / hi;
-        if (sat > 0.01f) {
-            float boosted = std::min(1.0f, sat * 1.4f + 0.15f);
-            c = Rgb{1, 1, 1} * (1 - boosted / sat) + c * (boosted / sat);
-        }
-        // Full strength along an edge (coverage about one half), fading smoothly.
-        float t = std::min(1.0f, 2.2f * cover[i]);
-        glow[i] = c * (kDecalGlowPeak * t * t * (3 - 2 * t));
-    }
-    // The glow ends a few pixels inside the zone where faint decoded pixels
-    // are allowed (within kDecalGlowZone of a shape, away from the border).
-    std::vector<int> dist = distanceSquared(fg, w, h, kDecalGlowZone);
-    auto allowed = [&](int x, int y) {
-        int edge = std::min({x, y, w - 1 - x, h - 1 - y});
-        return edge >= 3 && dist[static_cast<size_t>(y) * w + x] <= kDecalGlowZone * kDecalGlowZone;
-    };
-    for (size_t i = 0; i < n; ++i)
-        glow[i] = glow[i] * (1 - smoothstep(kDecalGlowRadius - 3.0f, static_cast<float>(kDecalGlowRadius),
-                                            std::sqrt(static_cast<float>(dist[i]))));
-    // Any content in an 8x8 block may leave stray 1s anywhere in that block (the
-    // fast IDCT above all), while an all-black block decodes to exact 0. A block
-    // that shows strays outside the zone is "open": it keeps no glow, and the
-    // glow fades out smoothly towards it. Opening a block changes its
-    // neighbours, so encode again until both IDCTs come out clean.
-    const int bw = (w + 7) / 8, bh = (h + 7) / 8;
-    std::vector<uint8_t> open(n);
-    for (int iter = 0; iter < 32; ++iter) {
-        std::vector<int> toOpen = distanceSquared(open, w, h, 4);
-        for (size_t i = 0; i < n; ++i) {
-            if (fg[i]) continue;
-            Rgb g = glow[i] * smoothstep(0.5f, 4.5f, std::sqrt(static_cast<float>(toOpen[i])));
-            // The glow's last faint texels are lifted to a floor, so its outline
-            // is a clean curve instead of a ragged fringe of codec noise where
-            // the show draws it over a scene.
-            float m = std::max({g.r, g.g, g.b});
-            img.px[i] = m * 255 < 0.5f ? Rgb{} : g * (std::max(m, kDecalGlowFloor) / m);
-        }
-        std::vector<uint8_t> jpeg = compress(toBytes(img), w, h, quality);
-        std::vector<uint8_t> a = decompress(jpeg, w, h, TJFLAG_ACCURATEDCT);
-        std::vector<uint8_t> b = decompress(jpeg, w, h, TJFLAG_FASTDCT);
-        std::vector<uint8_t> failed(static_cast<size_t>(bw) * bh);
-        int bad = 0;
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) {
-                size_t i = static_cast<size_t>(y) * w + x;
-                if (allowed(x, y)) continue;
-                if (std::max({a[3 * i], a[3 * i + 1], a[3 * i + 2], b[3 * i], b[3 * i + 1], b[3 * i + 2]}) == 0) continue;
-                size_t blk = static_cast<size_t>(y / 8) * bw + x / 8;
-                bad += !failed[blk];
-                failed[blk] = 1;
-            }
-        if (bad == 0) {
-            if (fixIterations) *fixIterations = iter;
-            return jpeg;
-        }
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                if (failed[static_cast<size_t>(y / 8) * bw + x / 8]) open[static_cast<size_t>(y) * w + x] = 1;
-    }
-    throw std::runtime_error("decal picture keeps stray pixels beyond its glow");
+    return jpeg;
 }
 
 }  // namespace assetgen

@@ -347,15 +347,20 @@ void writeMeshes(const std::string& dir) {
         float r = 215 + 35 * std::sin(2 * t);
         return Vec3{r * std::cos(t), 55 * std::sin(t + 0.7f) + 25 * std::sin(3 * t), r * std::sin(t)};
     });
+    // Far enough that the cube (86 to one side) never comes closer than about
+    // 170, so the cube, the sphere, the pyramid and the tiles in front share the view.
     auto boxKeys = keyLoop([](float t) {
-        float r = 190 + 30 * std::sin(3 * t);
-        return Vec3{r * std::sin(-t + 0.3f), 45 + 40 * std::sin(2 * t), -r * std::cos(-t + 0.3f)};
+        float r = 270 + 12 * std::sin(3 * t);
+        return Vec3{r * std::sin(-t + 0.3f), 40 + 40 * std::sin(2 * t), -r * std::cos(-t + 0.3f)};
     });
-    // Far and fairly level: the camera looks at the island's centre while the
-    // flower sits 60 above it, so the whole group needs room above and below.
+    // Around the island while rising to look down on it (40 degrees) and
+    // sinking to just below the sphere's level, farther when higher: the show
+    // uses the first half of the loop. The camera looks at the sphere, the
+    // island's rock reaches 86 below and the flower 71 above, so the path
+    // keeps room for both.
     auto blinKeys = keyLoop([](float t) {
-        float r = 255 + 6 * std::cos(2 * t);
-        return Vec3{r * std::sin(t), 60 + 15 * std::sin(t + 0.5f), -r * std::cos(t)};
+        float e = 0.3f + 0.4f * std::sin(2 * t), r = 282 + 16 * std::sin(2 * t);
+        return Vec3{r * std::cos(e) * std::sin(t), r * std::sin(e), -r * std::cos(e) * std::cos(t)};
     });
     writeFile(dir + "/zag.3d", encodeMesh(makeZag(), true, nullptr));
     writeFile(dir + "/zlin.3d", encodeMesh(makeZlin(), false, nullptr));

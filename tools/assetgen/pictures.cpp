@@ -1,6 +1,7 @@
 // The show's pictures: textures, black-keyed overlays, two paintings, the wave map.
 #include <algorithm>
 #include <numeric>
+#include <stdexcept>
 
 #include "tools/assetgen/assetgen.h"
 
@@ -47,7 +48,13 @@ void save(const std::string& dir, const std::string& name, const Image& img) {
     writeFile(dir + "/" + name, encodeJpeg(img, 95));
 }
 void saveDecal(const std::string& dir, const std::string& name, const Image& img) {
-    writeFile(dir + "/" + name, encodeDecalJpeg(img, 100));
+    std::vector<uint8_t> jpeg;
+    try {
+        jpeg = encodeDecalJpeg(img, 100);
+    } catch (const std::exception& e) {
+        throw std::runtime_error(name + ": " + e.what());
+    }
+    writeFile(dir + "/" + name, jpeg);
 }
 
 void fill(Image& img, const std::function<Rgb(float, float)>& f) {
@@ -135,23 +142,40 @@ Image arrowPicture(int count, float r0, float r1, float headExtra, float hue0, f
     return img;
 }
 
+// Where each tile sits on its quad, in the quad's units (7 across, y up, from
+// the quad's centre), and how wide it is. The quads stay where the show puts
+// them in front of the camera; the tiles are placed inside them so that each
+// is whole on screen and they gather around the scene's centre object:
+// scene 1 (tiles 5 to 9, 20 units out) in the corners around the sphere,
+// scene 3 (tiles 1 to 4, 15 units out) towards the corners of the view.
+struct TilePlace {
+    float dx, dy, size;
+};
+const TilePlace kTilePlaces[9] = {
+    {1.85f, 1.85f, 3.0f}, {-1.85f, 0.9f, 3.0f}, {1.85f, -1.85f, 3.0f}, {-1.85f, 1.85f, 3.0f}, {-2.1f, 0.05f, 2.4f},
+    {-0.25f, 1.2f, 2.4f}, {2.1f, 2.1f, 2.4f},   {-2.1f, -2.1f, 2.4f},  {1.25f, 0.75f, 2.4f},
+};
+
 Image tileSheet() {
     Image img(512, 512);
-    const float tile = 512.0f / 3;
+    const float cell = 512.0f / 3, unit = cell / 7;
     for (int n = 1; n <= 9; ++n) {
         int row = (n - 1) / 3, col = (n - 1) % 3;
-        float cx = (col + 0.5f) * tile, cy = (row + 0.5f) * tile;
+        const TilePlace& place = kTilePlaces[n - 1];
+        float cx = (col + 0.5f) * cell + place.dx * unit, cy = (row + 0.5f) * cell - place.dy * unit;
+        float half = place.size * unit / 2, k = half / 66;  // k: scale against a 132-texel tile
         Rgb top = hsv((n - 1) / 9.0f, 0.75f, 1.0f), bottom = hsv((n - 1) / 9.0f + 0.05f, 0.9f, 0.6f);
         paintLayer(img, 4, [&](float x, float y) -> Paint {
-            float d = roundBox(x, y, cx, cy, 66, 66, 20);
+            float d = roundBox(x, y, cx, cy, half, half, 20 * k);
             if (d >= 0) return {};
-            float v = (y - (cy - 66)) / 132;
-            if (d > -6) return {hex(0xf4f4ff), 1};
+            float v = (y - (cy - half)) / (2 * half);
+            if (d > -6 * k) return {hex(0xf4f4ff), 1};
             return {mix(top, bottom, v), 1};
         }, true);
+        // The number lies inside the tile, so its edges may blend (nothing near black).
         Mask m = renderText(std::to_string(n), kBold, 120);
-        drawText(img, m, cx, cy, 84, [](float, float v) { return mix(hex(0xffffff), hex(0xfff0c0), v); },
-                 hex(0x202040), 5, true);
+        drawText(img, m, cx, cy, 84 * k, [](float, float v) { return mix(hex(0xffffff), hex(0xfff0c0), v); },
+                 hex(0x202040), std::max(2.5f, 5 * k));
     }
     return img;
 }
@@ -200,14 +224,16 @@ Image zugPicture() {
         return {};
     }, true);
     Mask m = renderText("ZUG", kBold, 96);
-    drawText(img, m, 256, 301, 38, [](float, float) { return hex(0x9a0a18); }, {}, 0, true);
+    drawText(img, m, 256, 301, 38, [](float, float) { return hex(0x9a0a18); }, {}, 0);  // on the plate
     return img;
 }
 
+// Drawn over the last view of scene 4, in its lower third: the lettering
+// lies over the island, and the fading sphere and the flower above it stay free.
 Image endPicture() {
     Image img(256, 256);
-    textLines(img, {"THE", "END"}, kBold, 62, 34, 10, brightChrome, hex(kChromeRim), 4, true);
-    textLines(img, {"Velkor 2001"}, kSerif, 22, 192, 0, gold, hex(kGoldRim), 2.5f, true);
+    textLines(img, {"THE END"}, kBold, 42, 160, 0, brightChrome, hex(kChromeRim), 3.5f, true);
+    textLines(img, {"Velkor 2001"}, kSerif, 22, 210, 0, gold, hex(kGoldRim), 2.5f, true);
     return img;
 }
 
