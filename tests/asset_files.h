@@ -42,68 +42,26 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
-// Pixels as interleaved R, G, B bytes, or (planar) as three planes one after the other.
-inline std::vector<uint8_t> pixels(int width, int height, const std::function<Rgb(int x, int y)>& pixel, bool planar) {
-    size_t n = (size_t)width * height;
-    std::vector<uint8_t> out(n * 3);
-    for (size_t i = 0; i < n; i++) {
-        Rgb p = pixel((int)(i % width), (int)(i / width));
-        const uint8_t c[3] = {p.r, p.g, p.b};
-        for (int k = 0; k < 3; k++) out[planar ? k * n + i : 3 * i + k] = c[k];
-    }
-    return out;
-}
-
-// The file a TurboJPEG compression call (encoder, &out, &size) makes.
-template <class Call>
-std::vector<uint8_t> compressed(Call call) {
+// A JPEG (4:4:4, accurate DCT) of the given pixels; at quality 100 a flat
+// colour comes back within 1 or 2 of each channel.
+inline std::vector<uint8_t> makeJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel,
+                                     int quality = 100) {
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++) {
+            Rgb p = pixel(x, y);
+            rgb.insert(rgb.end(), {p.r, p.g, p.b});
+        }
     tjhandle encoder = tjInitCompress();
     unsigned char* out = nullptr;
     unsigned long size = 0;
-    if (call(encoder, &out, &size) != 0) throw std::runtime_error(tjGetErrorStr2(encoder));
+    if (tjCompress2(encoder, rgb.data(), width, 0, height, TJPF_RGB, &out, &size, TJSAMP_444, quality,
+                    TJFLAG_ACCURATEDCT) != 0)
+        throw std::runtime_error(tjGetErrorStr2(encoder));
     std::vector<uint8_t> file(out, out + size);
     tjFree(out);
     tjDestroy(encoder);
     return file;
-}
-
-inline std::vector<uint8_t> makeJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel,
-                                     int quality = 100) {
-    std::vector<uint8_t> rgb = pixels(width, height, pixel, false);
-    return compressed([&](tjhandle e, unsigned char** out, unsigned long* size) {
-        return tjCompress2(e, rgb.data(), width, 0, height, TJPF_RGB, out, size, TJSAMP_444, quality, TJFLAG_ACCURATEDCT);
-    });
-}
-
-// A JPEG in the RGB colour space (components named R, G, B, no JFIF marker):
-// the decoder converts no colours, so a flat colour comes back exactly. The
-// three planes are coded as TurboJPEG would code Y, Cb and Cr, then renamed.
-inline std::vector<uint8_t> rgbSpaceJpeg(int width, int height, const std::function<Rgb(int x, int y)>& pixel) {
-    std::vector<uint8_t> planes = pixels(width, height, pixel, true);
-    size_t n = (size_t)width * height;
-    const unsigned char* source[3] = {planes.data(), planes.data() + n, planes.data() + 2 * n};
-    std::vector<uint8_t> in = compressed([&](tjhandle e, unsigned char** out, unsigned long* size) {
-        return tjCompressFromYUVPlanes(e, source, width, nullptr, height, TJSAMP_444, out, size, 100, TJFLAG_ACCURATEDCT);
-    });
-    std::vector<uint8_t> file{0xFF, 0xD8};
-    // Copy the segments, leaving out APP0 and renaming components 1, 2, 3.
-    size_t at = 2;
-    while (at + 4 <= in.size()) {
-        uint8_t marker = in[at + 1];
-        size_t length = (size_t)in[at + 2] << 8 | in[at + 3];
-        std::vector<uint8_t> segment(in.begin() + at, in.begin() + at + 2 + length);
-        if (marker == 0xC0) {
-            for (int c = 0; c < 3; c++) segment[10 + 3 * c] = "RGB"[c];
-        } else if (marker == 0xDA) {
-            for (int c = 0; c < 3; c++) segment[5 + 2 * c] = "RGB"[c];
-            file.insert(file.end(), segment.begin(), segment.end());
-            file.insert(file.end(), in.begin() + at + 2 + length, in.end());  // scan data and EOI
-            return file;
-        }
-        if (marker != 0xE0) file.insert(file.end(), segment.begin(), segment.end());
-        at += 2 + length;
-    }
-    throw std::runtime_error("no scan in the JPEG");
 }
 
 inline std::vector<uint8_t> solidJpeg(int width, int height, Rgb colour) {
@@ -142,7 +100,8 @@ struct ScratchDir {
 // The show's asset set, written into dir.data. Meshes are grids of about
 // `vertices` vertices (two triangles per cell), each file's vertices offset by
 // its index along x; key tracks have the bounds below with frames 0 to bound;
-// every picture is a distinct flat colour (pictureColour), or a detailed
+// every picture is a distinct flat colour (pictureColour, 16 apart in red
+// and green, so that a decoded one is told apart within a few), or a detailed
 // pattern when `detailed` (for timing decoders on realistic data).
 struct ShowAssets {
     int vertices = 16;
@@ -202,7 +161,7 @@ inline void writeShowAssets(const ScratchDir& dir, const ShowAssets& a = {}) {
                           return Rgb{(uint8_t)(x + noise), (uint8_t)(y * 2 + noise), (uint8_t)((x ^ y) + c.b)};
                       }, 90));
         } else {
-            dir.write(kPictureNames[p], rgbSpaceJpeg(width, height, [&](int, int) { return c; }));
+            dir.write(kPictureNames[p], solidJpeg(width, height, c));
         }
     }
     std::vector<uint8_t> wave(640 * 480);

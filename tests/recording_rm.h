@@ -1,8 +1,9 @@
 // A recording stand-in for the retained-mode layer, for tests and benchmarks
-// of the loaders, builders and the show's direction without a renderer: mesh
-// builders keep their vertices, coordinates and settings; every call that
-// matters lands in one log as "object.Call(arguments)" (numbers as %g, colours
-// as %08x), so call order can be checked. Include it in one file per program.
+// of the loaders, builders and the show's direction without a renderer: the
+// objects keep what they are given (vertices, coordinates, colours, textures,
+// positions, visuals, lights, wraps, keys), and the calls whose order or
+// arguments tests look at land in one log as "object.Call(arguments)"
+// (numbers as %g, colours as %08x). Include it in one file per program.
 #pragma once
 #include <cmath>
 #include <cstdarg>
@@ -22,10 +23,6 @@ namespace fake {
 inline std::vector<std::string> g_log;
 inline bool g_logging = true;
 
-inline void log(const std::string& line) {
-    if (g_logging) g_log.push_back(line);
-}
-
 inline std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 inline std::string fmt(const char* format, ...) {
     char text[256];
@@ -34,6 +31,10 @@ inline std::string fmt(const char* format, ...) {
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return text;
+}
+
+inline void log(const std::string& line) {
+    if (g_logging) g_log.push_back(line);
 }
 
 // Every stand-in alive, so that a real object handed to one (a test may mix
@@ -45,7 +46,6 @@ struct Named : Interface {
     std::string name;
     int refs = 1;
     Named() { g_alive.insert(static_cast<Interface*>(this)); }
-    Named(const Named&) = delete;
     ~Named() { g_alive.erase(static_cast<Interface*>(this)); }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return log(name + ".Release"), --refs; }
@@ -70,13 +70,9 @@ struct Texture : Named<IDirect3DRMTexture> {
     DWORD decalScale = 0;
     BOOL transparency = FALSE;
     D3DCOLOR transparentColour = 0xDEADBEEF;
-    HRESULT SetDecalScale(DWORD s) override { return log(name + fmt(".SetDecalScale(%u)", s)), decalScale = s, D3DRM_OK; }
-    HRESULT SetDecalTransparency(BOOL on) override {
-        return log(name + fmt(".SetDecalTransparency(%d)", on)), transparency = on, D3DRM_OK;
-    }
-    HRESULT SetDecalTransparentColor(D3DCOLOR c) override {
-        return log(name + fmt(".SetDecalTransparentColor(%x)", c)), transparentColour = c, D3DRM_OK;
-    }
+    HRESULT SetDecalScale(DWORD s) override { return decalScale = s, D3DRM_OK; }
+    HRESULT SetDecalTransparency(BOOL on) override { return transparency = on, D3DRM_OK; }
+    HRESULT SetDecalTransparentColor(D3DCOLOR c) override { return transparentColour = c, D3DRM_OK; }
 };
 
 struct Mesh : Named<IDirect3DRMMeshBuilder> {
@@ -88,7 +84,6 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
     IDirect3DRMTexture* texture = nullptr;
 
     HRESULT AddFaces(DWORD count, const D3DVECTOR* v, DWORD, const D3DVECTOR*, const DWORD* data, void**) override {
-        log(name + fmt(".AddFaces(%u)", count));
         DWORD base = (DWORD)vertices.size();
         vertices.insert(vertices.end(), v, v + count);
         uv.resize(vertices.size(), {0.0f, 0.0f});
@@ -99,7 +94,6 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
         return D3DRM_OK;
     }
     HRESULT Scale(float x, float y, float z) override {
-        log(name + fmt(".Scale(%g,%g,%g)", x, y, z));
         for (auto& v : vertices) v = {v.x * x, v.y * y, v.z * z};
         return D3DRM_OK;
     }
@@ -120,21 +114,15 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
     }
     HRESULT SetColor(D3DCOLOR c) override { return log(name + fmt(".SetColor(%08x)", c)), colour = c, D3DRM_OK; }
     HRESULT SetColorRGB(float r, float g, float b) override {
-        log(name + fmt(".SetColorRGB(%g,%g,%g)", r, g, b));
         auto byte = [](float f) { return (D3DCOLOR)std::lround(f * 255); };
         return colour = 0xFF000000u | byte(r) << 16 | byte(g) << 8 | byte(b), D3DRM_OK;
     }
-    HRESULT SetMaterial(IDirect3DRMMaterial* m) override {
-        return log(name + ".SetMaterial(" + nameOf(m) + ")"), material = m, D3DRM_OK;
-    }
-    HRESULT SetTexture(IDirect3DRMTexture* t) override {
-        return log(name + ".SetTexture(" + nameOf(t) + ")"), texture = t, D3DRM_OK;
-    }
+    HRESULT SetMaterial(IDirect3DRMMaterial* m) override { return material = m, D3DRM_OK; }
+    HRESULT SetTexture(IDirect3DRMTexture* t) override { return texture = t, D3DRM_OK; }
     HRESULT SetPerspective(BOOL) override { return D3DRM_OK; }
     HRESULT SetTextureCoordinates(DWORD i, float u, float v) override {
         log(name + fmt(".SetTextureCoordinates(%u,%g,%g)", i, u, v));
-        if (i < uv.size()) return uv[i] = {u, v}, D3DRM_OK;
-        return D3DRMERR_BADVALUE;
+        return i < uv.size() ? (uv[i] = {u, v}, D3DRM_OK) : D3DRMERR_BADVALUE;
     }
     int GetVertexCount() override { return (int)vertices.size(); }
     int GetFaceCount() override { return (int)faces.size(); }
@@ -149,14 +137,12 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
 
 struct Wrap : Named<IDirect3DRMWrap> {
     D3DRMWRAPTYPE type{};
-    IDirect3DRMFrame* reference = nullptr;
     float params[13] = {};  // origin, z axis, y axis, ou, ov, su, sv
     std::vector<std::pair<Mesh*, size_t>> applied;  // mesh and its vertex count then
     // Marks every present vertex so tests can tell wrapped coordinates.
     static constexpr float kMark = -123.0f;
     HRESULT Apply(IDirect3DRMMeshBuilder* m) override {
         auto* mesh = static_cast<Mesh*>(m);
-        log(name + ".Apply(" + mesh->name + ")");
         applied.push_back({mesh, mesh->vertices.size()});
         for (auto& c : mesh->uv) c = {kMark, kMark};
         return D3DRM_OK;
@@ -178,18 +164,13 @@ struct Frame : Named<IDirect3DRMFrame> {
         log(name + fmt(".SetPosition(%s,%g,%g,%g)", nameOf(ref).c_str(), x, y, z));
         return position = {x, y, z}, D3DRM_OK;
     }
-    HRESULT SetOrientation(IDirect3DRMFrame* ref, float dx, float dy, float dz, float ux, float uy,
-                           float uz) override {
-        log(name + fmt(".SetOrientation(%s,%g,%g,%g,%g,%g,%g)", nameOf(ref).c_str(), dx, dy, dz, ux, uy, uz));
+    HRESULT SetOrientation(IDirect3DRMFrame*, float dx, float dy, float dz, float ux, float uy, float uz) override {
         return dir = {dx, dy, dz}, up = {ux, uy, uz}, D3DRM_OK;
     }
-    HRESULT SetRotation(IDirect3DRMFrame* ref, float x, float y, float z, float theta) override {
-        return log(name + fmt(".SetRotation(%s,%g,%g,%g,%g)", nameOf(ref).c_str(), x, y, z, theta)), D3DRM_OK;
-    }
-    HRESULT Move(float delta) override { return log(name + fmt(".Move(%g)", delta)), D3DRM_OK; }
+    HRESULT SetRotation(IDirect3DRMFrame*, float, float, float, float) override { return D3DRM_OK; }
+    HRESULT Move(float) override { return D3DRM_OK; }
     HRESULT LookAt(IDirect3DRMFrame* target, IDirect3DRMFrame* ref, int constraint) override {
-        log(name + ".LookAt(" + nameOf(target) + "," + nameOf(ref) + fmt(",%d)", constraint));
-        return D3DRM_OK;
+        return log(name + ".LookAt(" + nameOf(target) + "," + nameOf(ref) + fmt(",%d)", constraint)), D3DRM_OK;
     }
     HRESULT SetSortMode(int) override { return D3DRM_OK; }
     HRESULT SetZbufferMode(int) override { return D3DRM_OK; }
@@ -203,10 +184,10 @@ struct Animation : Named<IDirect3DRMAnimation> {
     struct Key {
         float time, x, y, z;
     };
-    std::vector<Key> keys;  // kept, not logged
+    std::vector<Key> keys;
     DWORD options = 0;
     IDirect3DRMFrame* frame = nullptr;
-    HRESULT SetOptions(DWORD o) override { return log(name + fmt(".SetOptions(%u)", o)), options = o, D3DRM_OK; }
+    HRESULT SetOptions(DWORD o) override { return options = o, D3DRM_OK; }
     HRESULT AddPositionKey(float t, float x, float y, float z) override { return keys.push_back({t, x, y, z}), D3DRM_OK; }
     HRESULT SetFrame(IDirect3DRMFrame* f) override {
         return log(name + ".SetFrame(" + nameOf(f) + ")"), frame = f, D3DRM_OK;
@@ -217,61 +198,44 @@ struct Animation : Named<IDirect3DRMAnimation> {
 struct RM : Named<IDirect3DRM> {
     std::vector<std::shared_ptr<void>> objects;  // each deleted as what it is
     std::vector<Frame*> frames;
+    std::vector<Mesh*> meshes;
     std::vector<Material*> materials;
     std::vector<Light*> lights;
     std::vector<Wrap*> wraps;
     std::vector<Texture*> textures;
     std::vector<Animation*> animations;
 
-    // A new object named kind + its number, listed in `list` and logged as
-    // `call`=name; handed out through out.
+    // A new object named kind + its number in `list`, handed out through out.
     template <class T, class Out>
-    HRESULT make(std::vector<T*>& list, const std::string& kind, const std::string& call, Out** out) {
+    T* make(std::vector<T*>& list, const char* kind, Out** out) {
         auto* object = new T;
         object->name = kind + std::to_string(list.size());
         objects.push_back(std::shared_ptr<T>(object));
         list.push_back(object);
-        log(call + "=" + object->name);
-        *out = object;
-        return D3DRM_OK;
+        return *out = object, object;
     }
     HRESULT QueryInterface(const GUID&, void**) override { return D3DRMERR_BADOBJECT; }
     HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
-        make(frames, "frame", "CreateFrame(" + nameOf(parent) + ")", out);
-        return frames.back()->parent = static_cast<Frame*>(parent), D3DRM_OK;
+        return make(frames, "frame", out)->parent = static_cast<Frame*>(parent), D3DRM_OK;
     }
-    HRESULT CreateMeshBuilder(IDirect3DRMMeshBuilder** out) override {
-        auto* m = new Mesh;
-        m->name = "mesh" + std::to_string(objects.size());
-        objects.push_back(std::shared_ptr<Mesh>(m));
-        return *out = m, D3DRM_OK;
-    }
+    HRESULT CreateMeshBuilder(IDirect3DRMMeshBuilder** out) override { return make(meshes, "mesh", out), D3DRM_OK; }
     HRESULT CreateMaterial(float power, IDirect3DRMMaterial** out) override {
-        make(materials, "material", fmt("CreateMaterial(%g)", power), out);
-        return materials.back()->power = power, D3DRM_OK;
+        return make(materials, "material", out)->power = power, D3DRM_OK;
     }
-    HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, float r, float g, float b, IDirect3DRMLight** out) override {
-        make(lights, "light", fmt("CreateLightRGB(%d,%g,%g,%g)", (int)type, r, g, b), out);
-        return lights.back()->type = type, D3DRM_OK;
+    HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, float, float, float, IDirect3DRMLight** out) override {
+        return make(lights, "light", out)->type = type, D3DRM_OK;
     }
-    HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame* ref, float ox, float oy, float oz, float dx, float dy,
+    HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame*, float ox, float oy, float oz, float dx, float dy,
                        float dz, float ux, float uy, float uz, float ou, float ov, float su, float sv,
                        IDirect3DRMWrap** out) override {
-        make(wraps, "wrap", fmt("CreateWrap(%d)", (int)type), out);
-        Wrap* w = wraps.back();
-        w->type = type;
-        w->reference = ref;
-        float p[13] = {ox, oy, oz, dx, dy, dz, ux, uy, uz, ou, ov, su, sv};
-        std::memcpy(w->params, p, sizeof p);
-        return D3DRM_OK;
+        Wrap* w = make(wraps, "wrap", out);
+        const float p[13] = {ox, oy, oz, dx, dy, dz, ux, uy, uz, ou, ov, su, sv};
+        return w->type = type, std::memcpy(w->params, p, sizeof p), D3DRM_OK;
     }
     HRESULT CreateTexture(D3DRMIMAGE* image, IDirect3DRMTexture** out) override {
-        make(textures, "texture", "CreateTexture", out);
-        return textures.back()->image = image, D3DRM_OK;
+        return make(textures, "texture", out)->image = image, D3DRM_OK;
     }
-    HRESULT CreateAnimation(IDirect3DRMAnimation** out) override {
-        return make(animations, "animation", "CreateAnimation", out);
-    }
+    HRESULT CreateAnimation(IDirect3DRMAnimation** out) override { return make(animations, "animation", out), D3DRM_OK; }
     HRESULT CreateViewport(IDirect3DRMDevice*, IDirect3DRMFrame*, DWORD, DWORD, DWORD, DWORD,
                            IDirect3DRMViewport**) override {
         return D3DRMERR_BADOBJECT;
@@ -283,39 +247,36 @@ inline std::unique_ptr<RM> g_rm;
 inline Mesh* mesh(IDirect3DRMMeshBuilder* m) { return static_cast<Mesh*>(m); }
 inline Frame* frame(IDirect3DRMFrame* f) { return static_cast<Frame*>(f); }
 
-// A fresh fake retained mode with the scene graph's frames and nineteen mesh
-// builders, named after their globals; the log starts empty.
+// A fresh fake retained mode with the scene graph's frames (frame0 to
+// frame16) and nineteen mesh builders, named after their globals ("scene"
+// and "camera" for the first two frames); the log starts empty.
 inline void installScene() {
     g_rm = std::make_unique<RM>();
     g_rm->name = "rm";
     g_d3drm = g_rm.get();
-    g_logging = false;
+#define FAKE_NAMED(global) std::pair{&global, #global}
     // Frames under the scene (s) or the camera (c), in the scene graph's order.
     const std::pair<IDirect3DRMFrame**, const char*> frames[] = {
-        {&g_sceneFrame, "scene"}, {&g_cameraFrame, "camera"}, {&g_loadingFrame, "loadingFrame"},
-        {&g_arrow1Frame, "arrow1Frame"}, {&g_arrow2Frame, "arrow2Frame"},
-        {&g_zagFrame, "zagFrame"}, {&g_zlinFrame, "zlinFrame"}, {&g_stFrame, "stFrame"},
-        {&g_stShellFrame, "stShellFrame"}, {&g_knotFrame, "knotFrame"},
-        {&g_boxFrame, "boxFrame"}, {&g_spareFrame, "spareFrame"}, {&g_blinFrame, "blinFrame"},
-        {&g_tilesFrame2, "tilesFrame2"}, {&g_zugFrame, "zugFrame"},
-        {&g_tilesFrame1, "tilesFrame1"}, {&g_teFrame, "teFrame"}};
+        {&g_sceneFrame, "g_scene"}, {&g_cameraFrame, "g_camera"}, FAKE_NAMED(g_loadingFrame),
+        FAKE_NAMED(g_arrow1Frame), FAKE_NAMED(g_arrow2Frame), FAKE_NAMED(g_zagFrame), FAKE_NAMED(g_zlinFrame),
+        FAKE_NAMED(g_stFrame), FAKE_NAMED(g_stShellFrame), FAKE_NAMED(g_knotFrame), FAKE_NAMED(g_boxFrame),
+        FAKE_NAMED(g_spareFrame), FAKE_NAMED(g_blinFrame), FAKE_NAMED(g_tilesFrame2), FAKE_NAMED(g_zugFrame),
+        FAKE_NAMED(g_tilesFrame1), FAKE_NAMED(g_teFrame)};
     const char* parents = "-scccsssssssscccc";
     for (size_t i = 0; i < 17; i++) {
         g_rm->CreateFrame(parents[i] == 's' ? g_sceneFrame : parents[i] == 'c' ? g_cameraFrame : nullptr,
                           frames[i].first);
-        frame(*frames[i].first)->name = frames[i].second;
+        frame(*frames[i].first)->name = frames[i].second + 2;
     }
-#define FAKE_MESH(global) std::pair{&global, #global}
-    const std::pair<IDirect3DRMMeshBuilder**, const char*> meshes[] = {
-        FAKE_MESH(quad1),    FAKE_MESH(quad2),   FAKE_MESH(quad3),   FAKE_MESH(meshZag),  FAKE_MESH(meshZlin),
-        FAKE_MESH(meshSt),   FAKE_MESH(meshStShell), FAKE_MESH(meshKnot), FAKE_MESH(meshBox), FAKE_MESH(meshPyr),
-        FAKE_MESH(meshBlin), FAKE_MESH(meshFlower), FAKE_MESH(quad4), FAKE_MESH(quad5),   FAKE_MESH(quad6),
-        FAKE_MESH(quad7),    FAKE_MESH(quad8),   FAKE_MESH(quad9),   FAKE_MESH(quad10)};
-#undef FAKE_MESH
-    for (auto [global, name] : meshes) {
+    for (auto [global, name] :
+         {FAKE_NAMED(quad1), FAKE_NAMED(quad2), FAKE_NAMED(quad3), FAKE_NAMED(meshZag), FAKE_NAMED(meshZlin),
+          FAKE_NAMED(meshSt), FAKE_NAMED(meshStShell), FAKE_NAMED(meshKnot), FAKE_NAMED(meshBox), FAKE_NAMED(meshPyr),
+          FAKE_NAMED(meshBlin), FAKE_NAMED(meshFlower), FAKE_NAMED(quad4), FAKE_NAMED(quad5), FAKE_NAMED(quad6),
+          FAKE_NAMED(quad7), FAKE_NAMED(quad8), FAKE_NAMED(quad9), FAKE_NAMED(quad10)}) {
         g_rm->CreateMeshBuilder(global);
         mesh(*global)->name = name;
     }
+#undef FAKE_NAMED
     g_log.clear();
     g_logging = true;
 }

@@ -1,5 +1,5 @@
-// The object builders' surfaces and lights and the animation builders' keys,
-// checked on a recording stand-in of the retained-mode layer.
+// The object builders' surfaces, wraps and lights and the animation builders'
+// keys, checked on a recording stand-in of the retained-mode layer.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +9,7 @@
 #include "recording_rm.h"
 #include "scene/scene.h"
 
-using fake::g_log;
+using fake::g_rm;
 using fake::mesh;
 
 namespace {
@@ -22,142 +22,104 @@ protected:
         D3DVECTOR v[3] = {{0, y0, 0}, {1, y1, 0}, {2, y0, 1}};
         DWORD faces[] = {3, 0, 1, 2, 0};
         m->AddFaces(3, v, 0, nullptr, faces, nullptr);
-        g_log.clear();
     }
-    // The wrap's parameters: origin, z axis, y axis, ou, ov, su, sv.
-    static std::vector<float> params(const fake::Wrap* w) { return {w->params, w->params + 13}; }
     static std::vector<std::string> appliedTo(const fake::Wrap* w) {
         std::vector<std::string> names;
         for (auto& [m, vertexCount] : w->applied) names.push_back(m->name);
         return names;
     }
-    // The only light frame made since installScene.
-    static fake::Frame* lightFrame() {
-        EXPECT_EQ(fake::g_rm->frames.size(), 18u);
-        return fake::g_rm->frames.back();
-    }
-};
-
-struct Family {
-    const char* name;
-    void (*build)();
-    IDirect3DRMMeshBuilder** mesh;
-    D3DCOLOR colour;
-    D3DRMWRAPTYPE wrap;
-    float k;
-    bool light;
-};
-
-const Family kFamily[] = {
-    {"zag", buildZag, &meshZag, 0xFFFFFFFF, D3DRMWRAP_FLAT, -1.0f, true},
-    {"zlin", buildZlin, &meshZlin, 0xFFFFFFFF, D3DRMWRAP_SPHERE, -40.0f, true},
-    {"knot", buildKnot, &meshKnot, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"box", buildBox, &meshBox, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"pyr", buildPyr, &meshPyr, 0x4EFFFFFD, D3DRMWRAP_SPHERE, -40.0f, false},
-    {"blin", buildBlin, &meshBlin, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
-    {"flower", buildFlower, &meshFlower, 0x7FFFFFFF, D3DRMWRAP_SPHERE, -40.0f, false},
 };
 
 }  // namespace
 
-TEST_F(Builders, ZagWrapsFromItsBoxAndLightsTheSceneFromATurnedFrameItLetsGo) {
-    addTriangle(meshZag, 2.0f, 6.0f);
-    buildZag();
-    // Flat wrap: origin 0, z axis (0, 1, 0), y axis (0, 0, 1), ou 0, ov = minY / height, su -1, sv = -1 / height.
-    fake::Wrap* wrap = fake::g_rm->wraps.at(0);
-    EXPECT_EQ(params(wrap), (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0.5f, -1.0f, -0.25f}));
-    EXPECT_EQ(wrap->reference, nullptr);
-    EXPECT_EQ(appliedTo(wrap), std::vector<std::string>{"meshZag"});
-    EXPECT_EQ(mesh(meshZag)->material, fake::g_rm->materials.at(0));
-    EXPECT_EQ(fake::g_rm->materials.at(0)->power, 5.0f);
-    // The scene keeps the light frame and the light; the globals name the last ones made.
-    fake::Frame* f = lightFrame();
-    EXPECT_EQ(f->parent, g_sceneFrame);
-    EXPECT_EQ(std::tuple(f->position.x, f->position.y, f->position.z), std::tuple(10.0f, 0.0f, -10.0f));
-    EXPECT_EQ(std::tuple(f->dir.x, f->dir.y, f->dir.z, f->up.x, f->up.y, f->up.z),
-              std::tuple(0.0f, 1.0f, 1.0f, 0.0f, 1.0f, 0.0f));
-    EXPECT_EQ(f->lights, std::vector<IDirect3DRMLight*>{g_light});
-    EXPECT_EQ(fake::g_rm->lights.at(0)->type, D3DRMLIGHT_AMBIENT);
-    EXPECT_EQ(std::tuple(f->refs, fake::g_rm->lights.at(0)->refs), std::tuple(0, 0));  // released once each
-    EXPECT_LT(fake::find("frame17.AddLight(light0)"), fake::find("frame17.Release"));
-    EXPECT_EQ(g_lightFrame, f);
-    EXPECT_EQ(g_material, fake::g_rm->materials.at(0));
-    EXPECT_EQ(g_wrap, wrap);
-}
-
-TEST_F(Builders, FamilyMembersDifferOnlyInTheirColumns) {
-    for (const Family& f : kFamily) {
-        SCOPED_TRACE(f.name);
+// Each builder's own colour, wrap kind and v scale (k over the box's height,
+// from its lowest y); the lit ones add one ambient light on a frame turned
+// towards (0, 1, 1) under the scene, which keeps the frame and the light.
+TEST_F(Builders, EachMeshGetsItsColourWrapAndLight) {
+    const struct {
+        void (*build)();
+        IDirect3DRMMeshBuilder** mesh;
+        D3DCOLOR colour;
+        D3DRMWRAPTYPE wrap;
+        float k;
+        bool light;
+    } families[] = {
+        {buildZag, &meshZag, 0xFFFFFFFF, D3DRMWRAP_FLAT, -1.0f, true},
+        {buildZlin, &meshZlin, 0xFFFFFFFF, D3DRMWRAP_SPHERE, -40.0f, true},
+        {buildKnot, &meshKnot, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+        {buildBox, &meshBox, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+        {buildPyr, &meshPyr, 0x4EFFFFFD, D3DRMWRAP_SPHERE, -40.0f, false},
+        {buildBlin, &meshBlin, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
+        {buildFlower, &meshFlower, 0x7FFFFFFF, D3DRMWRAP_SPHERE, -40.0f, false},
+    };
+    for (const auto& f : families) {
         fake::installScene();
         IDirect3DRMMeshBuilder* m = *f.mesh;
+        SCOPED_TRACE(mesh(m)->name);
         addTriangle(m, -10.0f, 30.0f);  // height 40
         f.build();
         EXPECT_EQ(mesh(m)->colour, f.colour);
-        ASSERT_NE(mesh(m)->material, nullptr);
-        EXPECT_EQ(fake::g_rm->materials.at(0)->power, 5.0f);
-        ASSERT_EQ(fake::g_rm->wraps.size(), 1u);
-        fake::Wrap* w = fake::g_rm->wraps[0];
+        ASSERT_EQ(g_rm->materials.size(), 1u);
+        EXPECT_EQ(std::tuple(mesh(m)->material, g_rm->materials[0]->power), std::tuple(g_rm->materials[0], 5.0f));
+        ASSERT_EQ(g_rm->wraps.size(), 1u);
+        const fake::Wrap* w = g_rm->wraps[0];
         EXPECT_EQ(w->type, f.wrap);
-        EXPECT_FLOAT_EQ(w->params[10], -10.0f / 40.0f);  // ov
-        EXPECT_FLOAT_EQ(w->params[11], -1.0f);           // su
-        EXPECT_FLOAT_EQ(w->params[12], f.k / 40.0f);     // sv
+        // Origin 0, z axis (0, 1, 0), y axis (0, 0, 1), ou 0, ov, su -1, sv.
+        EXPECT_EQ(std::vector<float>(w->params, w->params + 13),
+                  (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, -10.0f / 40, -1, f.k / 40}));
         ASSERT_EQ(w->applied.size(), 1u);
-        EXPECT_EQ(w->applied[0].first, m);
-        EXPECT_EQ(w->applied[0].second, 3u);  // the vertices present when it ran
-        EXPECT_EQ(fake::g_rm->lights.size(), f.light ? 1u : 0u);
+        EXPECT_EQ(w->applied[0], std::pair(mesh(m), size_t{3}));
         // Light frames are the only frames a builder makes.
-        EXPECT_EQ(fake::g_rm->frames.size(), f.light ? 18u : 17u);
+        ASSERT_EQ(g_rm->frames.size(), f.light ? 18u : 17u);
+        if (!f.light) continue;
+        const fake::Frame* lf = g_rm->frames.back();
+        EXPECT_EQ(lf->parent, g_sceneFrame);
+        EXPECT_EQ(std::tuple(lf->position.x, lf->position.y, lf->position.z), std::tuple(10.0f, 0.0f, -10.0f));
+        EXPECT_EQ(std::tuple(lf->dir.x, lf->dir.y, lf->dir.z, lf->up.y), std::tuple(0.0f, 1.0f, 1.0f, 1.0f));
+        ASSERT_EQ(lf->lights, std::vector<IDirect3DRMLight*>{g_rm->lights.at(0)});
+        EXPECT_EQ(g_rm->lights[0]->type, D3DRMLIGHT_AMBIENT);
+        // Released once each, the light only after the frame holds it.
+        EXPECT_EQ(std::tuple(lf->refs, g_rm->lights[0]->refs), std::tuple(0, 0));
+        EXPECT_LT(fake::find("frame17.AddLight(light0)"), fake::find("frame17.Release"));
     }
 }
 
-TEST_F(Builders, StMakesBothShellsTranslucentAndWrapsBothWithTheFirstBox) {
+// Shared wraps take the box they read: st's from the inner mesh (first), the
+// quads' from quad10 (last), which has no vertices and must stay finite.
+TEST_F(Builders, SharedWrapsTakeTheRightBox) {
     addTriangle(meshSt, 0.0f, 2.0f);
     addTriangle(meshStShell, 100.0f, 500.0f);
     buildSt();
-    EXPECT_EQ(mesh(meshSt)->colour, 0x7FFFFFFFu);
-    EXPECT_EQ(mesh(meshStShell)->colour, 0x7FFFFFFFu);
-    ASSERT_EQ(fake::g_rm->wraps.size(), 1u);
-    fake::Wrap* w = fake::g_rm->wraps[0];
-    EXPECT_EQ(appliedTo(w), (std::vector<std::string>{"meshSt", "meshStShell"}));
-    EXPECT_FLOAT_EQ(w->params[10], 0.0f);  // meshSt's box, not the shell's
-    EXPECT_FLOAT_EQ(w->params[12], -0.5f);
-    EXPECT_EQ(mesh(meshSt)->material, nullptr);
-    EXPECT_TRUE(fake::g_rm->lights.empty());
-}
+    ASSERT_EQ(g_rm->wraps.size(), 1u);
+    EXPECT_EQ(appliedTo(g_rm->wraps[0]), (std::vector<std::string>{"meshSt", "meshStShell"}));
+    EXPECT_EQ(std::tuple(g_rm->wraps[0]->params[10], g_rm->wraps[0]->params[12]), std::tuple(0.0f, -0.5f));
+    EXPECT_EQ(std::tuple(mesh(meshSt)->colour, mesh(meshStShell)->colour), std::tuple(0x7FFFFFFFu, 0x7FFFFFFFu));
+    EXPECT_TRUE(g_rm->lights.empty());
 
-TEST_F(Builders, QuadsShareOneWrapFromTheLastBoxAndGetOnlyAnUnturnedLight) {
-    D3DVECTOR v[4] = {{-3.5f, -3.5f, 0}, {-3.5f, 3.5f, 0}, {3.5f, 3.5f, 0}, {3.5f, -3.5f, 0}};
-    DWORD faces[] = {4, 0, 1, 2, 3, 0};
-    for (auto* q : {quad1, quad2, quad3}) q->AddFaces(4, v, 0, nullptr, faces, nullptr);
+    for (auto* q : {quad1, quad2, quad3}) addTriangle(q, -3.5f, 3.5f);
     buildQuads();
-    ASSERT_EQ(fake::g_rm->wraps.size(), 1u);
-    fake::Wrap* w = fake::g_rm->wraps[0];
+    ASSERT_EQ(g_rm->wraps.size(), 2u);
+    const fake::Wrap* w = g_rm->wraps[1];
     std::vector<std::string> quads;
     for (int i = 1; i <= 10; i++) quads.push_back("quad" + std::to_string(i));
     EXPECT_EQ(appliedTo(w), quads);
-    // The scratch box last holds quad10's, which has no vertices and no height:
-    // the wrap stays finite.
-    EXPECT_EQ(w->params[11], 1.0f);
-    EXPECT_EQ(w->params[12], 0.0f);
     EXPECT_TRUE(std::isfinite(w->params[10]));
-    fake::Frame* f = lightFrame();
-    EXPECT_EQ(std::tuple(f->position.x, f->position.y, f->position.z), std::tuple(0.0f, 0.0f, -20.0f));
-    EXPECT_EQ(std::tuple(f->dir.x, f->dir.y, f->dir.z), std::tuple(0.0f, 0.0f, 1.0f));  // never turned
-    EXPECT_EQ(f->lights, std::vector<IDirect3DRMLight*>{g_light});
-    EXPECT_EQ(f->refs, 0);
+    EXPECT_EQ(std::tuple(w->params[11], w->params[12]), std::tuple(1.0f, 0.0f));
+    // Its light stays unturned, at (0, 0, -20).
+    const fake::Frame* lf = g_rm->frames.back();
+    EXPECT_EQ(std::tuple(lf->position.z, lf->dir.y, lf->dir.z), std::tuple(-20.0f, 0.0f, 1.0f));
 }
 
 TEST_F(Builders, FlatBoxGetsAFiniteWrapAndABuilderBeforeTheFacesWrapsNothing) {
     addTriangle(meshKnot, 4.0f, 4.0f);
     buildKnot();
-    fake::Wrap* w = fake::g_rm->wraps.at(0);
+    const fake::Wrap* w = g_rm->wraps.at(0);
     for (float p : w->params) EXPECT_TRUE(std::isfinite(p));
-    EXPECT_EQ(w->params[10], 4.0f);  // minY over a height of 1
-    EXPECT_EQ(w->params[12], -40.0f);
+    EXPECT_EQ(std::tuple(w->params[10], w->params[12]), std::tuple(4.0f, -40.0f));  // as if one unit high
 
     buildBlin();
     addTriangle(meshBlin, 0.0f, 1.0f);
-    EXPECT_EQ(fake::g_rm->wraps.at(1)->applied.at(0).second, 0u);
+    EXPECT_EQ(g_rm->wraps.at(1)->applied.at(0).second, 0u);
     EXPECT_NE(mesh(meshBlin)->uv.at(0).first, fake::Wrap::kMark);
 }
 
@@ -166,15 +128,12 @@ TEST_F(Builders, FlatBoxGetsAFiniteWrapAndABuilderBeforeTheFacesWrapsNothing) {
 TEST_F(Builders, AnimationIsAClosedSplineOnTheCameraWithTheFirstBoundKeys) {
     g_keyCount = 2;
     g_keyStoredCount = 3;
-    for (int i = 0; i < 3; i++) {
-        g_keyTimes[i] = 10 * i;
-        g_keyPositions[i] = {(float)i, 2.0f * i, 3.0f * i};
-    }
+    for (int i = 0; i < 3; i++) g_keyTimes[i] = 10 * i, g_keyPositions[i] = {(float)i, 2.0f * i, 3.0f * i};
+    auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
     buildKnotAnim();
     auto* knot = static_cast<fake::Animation*>(g_knotAnim);
     EXPECT_EQ(knot->frame, g_cameraFrame);
     EXPECT_EQ(knot->options, (DWORD)(D3DRMANIMATION_CLOSED | D3DRMANIMATION_SPLINEPOSITION | D3DRMANIMATION_POSITION));
-    auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
     ASSERT_EQ(keys(g_knotAnim).size(), 2u);
     auto k = keys(g_knotAnim)[1];
     EXPECT_EQ(std::tuple(k.time, k.x, k.y, k.z), std::tuple(10.0f, 1.0f, 2.0f, 3.0f));

@@ -1,16 +1,18 @@
 // Video capture: the file reads back with the right streams and lengths,
-// captures repeat exactly, and bad requests leave nothing behind.
+// and captures repeat exactly. (Bad requests are checked with the other
+// options, in test_e2e.)
 #include <gtest/gtest.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/hash.h>
 }
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
+#include <tuple>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
@@ -31,67 +33,53 @@ bool exists(const std::string& path) {
 }
 
 struct Decoded {
-    int width = 0, height = 0;
+    int width = 0, height = 0, channels = 0, sampleRate = 0;
     AVRational rate{0, 1};
-    int channels = 0, sampleRate = 0;
-    int64_t frames = 0, samples = 0;
-    std::vector<uint64_t> frameHashes;
+    int64_t samples = 0;
+    std::vector<size_t> frameHashes;  // of each picture's first plane
 };
 
-// Demuxes and decodes the whole file, hashing every picture.
+// Demuxes and decodes the whole file: two streams, one picture and one sound.
 bool decodeFile(const std::string& path, Decoded& out) {
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
     avformat_find_stream_info(format, nullptr);
-    int videoIndex = -1, audioIndex = -1;
-    std::vector<AVCodecContext*> codecs(format->nb_streams, nullptr);
+    std::vector<AVCodecContext*> codecs;
+    bool ok = format->nb_streams == 2;
     for (unsigned i = 0; i < format->nb_streams; i++) {
-        AVCodecParameters* p = format->streams[i]->codecpar;
-        if (p->codec_type == AVMEDIA_TYPE_VIDEO && videoIndex < 0) videoIndex = (int)i;
-        if (p->codec_type == AVMEDIA_TYPE_AUDIO && audioIndex < 0) audioIndex = (int)i;
+        const AVCodecParameters* p = format->streams[i]->codecpar;
         const AVCodec* codec = avcodec_find_decoder(p->codec_id);
-        codecs[i] = avcodec_alloc_context3(codec);
+        codecs.push_back(avcodec_alloc_context3(codec));
         avcodec_parameters_to_context(codecs[i], p);
-        codecs[i]->thread_count = 1;
-        avcodec_open2(codecs[i], codec, nullptr);
+        ok = ok && avcodec_open2(codecs[i], codec, nullptr) == 0 &&
+             p->codec_type == (i ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO);
+        if (i == 0) out.width = p->width, out.height = p->height, out.rate = format->streams[i]->avg_frame_rate;
+        if (i == 1) out.channels = p->ch_layout.nb_channels, out.sampleRate = p->sample_rate;
     }
-    if (videoIndex < 0 || audioIndex < 0 || format->nb_streams != 2) return false;
-    AVCodecParameters* v = format->streams[videoIndex]->codecpar;
-    AVCodecParameters* a = format->streams[audioIndex]->codecpar;
-    out.width = v->width, out.height = v->height;
-    out.rate = format->streams[videoIndex]->avg_frame_rate;
-    out.channels = a->ch_layout.nb_channels, out.sampleRate = a->sample_rate;
-
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
-    auto drain = [&](int index) {
-        while (avcodec_receive_frame(codecs[index], frame) == 0) {
-            if (index == videoIndex) {
-                uint64_t h = 1469598103934665603ull;
-                for (int y = 0; y < frame->height; y++)
-                    for (int x = 0; x < frame->linesize[0] && x < frame->width; x++)
-                        h = (h ^ frame->data[0][y * frame->linesize[0] + x]) * 1099511628211ull;
-                out.frameHashes.push_back(h);
-                out.frames++;
-            } else {
+    auto drain = [&](unsigned i) {
+        while (avcodec_receive_frame(codecs[i], frame) == 0) {
+            if (i == 1) {
                 out.samples += frame->nb_samples;
+                continue;
             }
+            std::string plane;
+            for (int y = 0; y < frame->height; y++)
+                plane.append((const char*)frame->data[0] + y * frame->linesize[0], frame->width);
+            out.frameHashes.push_back(std::hash<std::string>()(plane));
         }
     };
-    while (av_read_frame(format, packet) >= 0) {
-        int i = packet->stream_index;
-        if (avcodec_send_packet(codecs[i], packet) == 0) drain(i);
+    while (ok && av_read_frame(format, packet) >= 0) {
+        if (avcodec_send_packet(codecs[packet->stream_index], packet) == 0) drain(packet->stream_index);
         av_packet_unref(packet);
     }
-    for (int i : {videoIndex, audioIndex}) {
-        avcodec_send_packet(codecs[i], nullptr);
-        drain(i);
-    }
+    for (unsigned i = 0; ok && i < 2; i++) avcodec_send_packet(codecs[i], nullptr), drain(i);
     av_frame_free(&frame);
     av_packet_free(&packet);
     for (auto* c : codecs) avcodec_free_context(&c);
     avformat_close_input(&format);
-    return true;
+    return ok;
 }
 
 class Capture : public ::testing::Test {
@@ -102,30 +90,18 @@ protected:
 
 }  // namespace
 
-TEST_F(Capture, AShortCaptureHasOnePictureStreamAndOneStereoStreamOfTheSpan) {
-    std::string file = dir + "velkor-short.mkv";
-    ASSERT_EQ(run("--until 8 --fps 30 --out " + file), 0);
-    Decoded d;
-    ASSERT_TRUE(decodeFile(file, d));
-    EXPECT_EQ(d.width, 640);
-    EXPECT_EQ(d.height, 480);
-    EXPECT_EQ(d.rate.num, 30);
-    EXPECT_EQ(d.rate.den, 1);
-    EXPECT_EQ(d.channels, 2);
-    EXPECT_EQ(d.sampleRate, 44100);
-    EXPECT_NEAR((double)d.frames, 8 * 30, 1);
-    EXPECT_NEAR((double)d.samples, 8 * 44100, 44100 / 30);
-    std::remove(file.c_str());
-}
-
-TEST_F(Capture, TwoCapturesOfTheSameSpanDecodeToTheSameFrames) {
+// One picture stream at 60 frames a second and one stereo stream of the
+// span; a second capture of the same span decodes to the same pictures.
+TEST_F(Capture, ACaptureHoldsTheSpanAndRepeatsExactly) {
     std::string a = dir + "velkor-a.mkv", b = dir + "velkor-b.mkv";
     ASSERT_EQ(run("--until 4 --out " + a), 0);
     ASSERT_EQ(run("--until 4 --out " + b), 0);
     Decoded da, db;
     ASSERT_TRUE(decodeFile(a, da));
     ASSERT_TRUE(decodeFile(b, db));
-    EXPECT_EQ(da.frames, 4 * 60);
+    EXPECT_EQ(std::tuple(da.width, da.height, da.rate.num, da.rate.den, da.channels, da.sampleRate, da.frameHashes.size()),
+              std::tuple(640, 480, 60, 1, 2, 44100, 4u * 60));
+    EXPECT_NEAR((double)da.samples, 4 * 44100, 44100 / 60);
     EXPECT_EQ(da.frameHashes, db.frameHashes);
     std::remove(a.c_str());
     std::remove(b.c_str());
@@ -139,13 +115,4 @@ TEST_F(Capture, ScaledCaptureIsTheLargerDisplaysSize) {
     EXPECT_EQ(d.width, 1280);
     EXPECT_EQ(d.height, 960);
     std::remove(file.c_str());
-}
-
-TEST_F(Capture, BadRequestsFailAndLeaveNothingHalfWritten) {
-    for (const char* args : {"--out x.mkv --fps 20", "--out x.mkv --scale 5", "--lossless", "--out"})
-        EXPECT_EQ(run(args), 2) << args;
-    std::string unwritable = "/nonexistent-folder/velkor.mkv";
-    EXPECT_NE(run("--until 1 --out " + unwritable), 0);
-    EXPECT_FALSE(exists(unwritable));
-    EXPECT_FALSE(exists(unwritable + ".partial"));
 }

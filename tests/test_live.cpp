@@ -7,7 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -27,21 +27,16 @@ struct Outcome {
 
 // Runs the live program with no display in its environment (no X, no
 // Wayland, not even Wayland's default socket) and the given video driver, or
-// SDL's own choice when `driver` is empty.
+// SDL's own choice when `driver` is empty; its stderr, line by line.
 Outcome runWithoutDisplay(const std::string& driver) {
-    char dir[] = "/tmp/velkor-live-XXXXXX";
-    if (!mkdtemp(dir)) return Outcome{};
-    const std::string errors = std::string(dir) + "/stderr.txt";
     std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u XDG_RUNTIME_DIR -u SDL_VIDEODRIVER";
     if (!driver.empty()) command += " SDL_VIDEODRIVER=" + driver;
-    command += " timeout 20 " + kLive + " </dev/null >/dev/null 2>" + errors;
+    FILE* errors = popen((command + " timeout 20 " + kLive + " </dev/null 2>&1 >/dev/null").c_str(), "r");
     Outcome run;
-    int status = std::system(command.c_str());
+    char line[1024];
+    while (errors && fgets(line, sizeof line, errors)) run.lines.emplace_back(line, strcspn(line, "\n"));
+    int status = errors ? pclose(errors) : -1;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in(errors);
-    for (std::string line; std::getline(in, line);) run.lines.push_back(line);
-    std::remove(errors.c_str());
-    rmdir(dir);
     return run;
 }
 

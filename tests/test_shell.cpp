@@ -1,5 +1,6 @@
-// The shell: the settings dialog's choices, the ways out of the dialog and the
-// main window, the show pass's block selection and the finale's sequence.
+// The shell: the settings dialog's choices, the ways out of the dialog, the
+// main loop's turns, the show pass's block selection and the finale's fade.
+// (Escape during the show is checked on the whole show, in test_e2e.)
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,7 +11,6 @@
 
 #include "direction/direction.h"
 #include "display/display.h"
-#include "platform/bass/bass.h"
 #include "platform/virtual/virtual.h"
 #include "recording_rm.h"
 #include "scene/scene.h"
@@ -19,119 +19,26 @@
 
 namespace {
 
-// A file both the test and its death-test child (another process) can name.
-std::string tempPath(const char* name) {
-    return std::string(::testing::TempDir()) + "velkor-" + name;
-}
+// A trace file both the test and its death-test child can name: the pass
+// number and the text of each line (after the time column).
+std::string tempPath(const char* name) { return std::string(::testing::TempDir()) + "velkor-" + name; }
 
-std::vector<std::string> readLines(const std::string& path) {
-    std::vector<std::string> lines;
+std::vector<std::pair<long, std::string>> readTrace(const std::string& path) {
+    std::vector<std::pair<long, std::string>> lines;
     std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    double ms;
+    long pass;
+    for (std::string text; in >> ms >> pass && std::getline(in, text);) lines.emplace_back(pass, text.empty() ? text : text.substr(1));
+    std::remove(path.c_str());
     return lines;
 }
 
-// The text after the time and pass columns of a trace line.
-std::string event(const std::string& line) {
-    size_t a = line.find(' ');
-    size_t b = line.find(' ', a + 1);
-    return b == std::string::npos ? "" : line.substr(b + 1);
+void runWinMain(const std::string& trace, const std::vector<std::string>& dialog) {
+    vtSetTraceFile(trace);
+    vtSetDialogScript(dialog);
+    static char none[] = "";
+    WinMain(nullptr, nullptr, none, SW_SHOW);
 }
-
-long passOf(const std::string& line) {
-    size_t a = line.find(' ');
-    return strtol(line.c_str() + a + 1, nullptr, 10);
-}
-
-}  // namespace
-
-TEST(SettingsDialog, TheLastRadioClickWinsAndEnterDoesNothing) {
-    g_fullscreen = 1;
-    vtSetDialogScript({"click:101", "enter", "click:103"});
-    DialogBoxParamA(nullptr, "DIALOG_1", nullptr, settingsDialogProc, 0);
-    EXPECT_EQ(g_fullscreen, 0);
-
-    vtSetDialogScript({"click:101", "click:100", "click:103"});
-    DialogBoxParamA(nullptr, "DIALOG_1", nullptr, settingsDialogProc, 0);
-    EXPECT_EQ(g_fullscreen, 1);
-
-    g_fullscreen = 1;  // launching at once keeps full screen
-    vtSetDialogScript({"click:103"});
-    DialogBoxParamA(nullptr, "DIALOG_1", nullptr, settingsDialogProc, 0);
-    EXPECT_EQ(g_fullscreen, 1);
-}
-
-TEST(SettingsDialogDeath, EscapeCloseAndExitEndTheProcessBeforeAnyWindow) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const char* way : {"escape", "close", "click:102"}) {
-        std::string trace = tempPath("dialog-trace");
-        EXPECT_EXIT(
-            {
-                vtSetTraceFile(trace);
-                vtSetDialogScript({way});
-                static char none[] = "";
-                WinMain(nullptr, nullptr, none, SW_SHOW);
-                ExitProcess(5);
-            },
-            ::testing::ExitedWithCode(0), "")
-            << way;
-        for (auto& line : readLines(trace)) EXPECT_EQ(event(line).rfind("window", 0), std::string::npos) << line;
-        std::remove(trace.c_str());
-    }
-}
-
-TEST(MainWindowDeath, EscapeFreesTheAudioStopsThePollersAndExits) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            BASS_Init(-1, 44100, 16, nullptr);
-            g_musicPolling = 1;
-            vtSetExitHook([](int) {
-                // A freed library opens again; one still open refuses.
-                fprintf(stderr, "polling=%d reinit=%d\n", g_musicPolling.load(),
-                        BASS_Init(-1, 44100, 16, nullptr));
-            });
-            mainWindowProc(nullptr, WM_KEYDOWN, VK_ESCAPE, 0);
-            ExitProcess(9);
-        },
-        ::testing::ExitedWithCode(0), "polling=0 reinit=1");
-}
-
-TEST(MainWindow, OtherKeysGoToTheDefaultProcedure) {
-    g_musicPolling = 1;
-    EXPECT_EQ(mainWindowProc(nullptr, WM_KEYDOWN, 'A', 0), 0);
-    EXPECT_EQ(mainWindowProc(nullptr, WM_ACTIVATEAPP, 1, 0), 0);
-    EXPECT_EQ(g_musicPolling.load(), 1);
-}
-
-// The whole start-up on the headless backend, without data: key presses that
-// arrive together are handled one per turn, and no pass runs in between.
-TEST(MainLoopDeath, HandlesOneMessagePerTurnAndNoPassWhileMessagesWait) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    std::string trace = tempPath("pump-trace");
-    EXPECT_EXIT(
-        {
-            vtSetTraceFile(trace);
-            vtSetDialogScript({"click:103"});
-            for (int i = 0; i < 4; i++) vtScheduleKey(0.5, 'A' + i);
-            vtEndAt(0.6);
-            static char none[] = "";
-            WinMain(nullptr, nullptr, none, SW_SHOW);
-        },
-        ::testing::ExitedWithCode(0), "");
-    std::vector<long> passes;
-    auto lines = readLines(trace);
-    for (auto& line : lines)
-        if (event(line).rfind("message 0x100", 0) == 0) passes.push_back(passOf(line));
-    std::remove(trace.c_str());
-    ASSERT_EQ(passes.size(), 4u);
-    for (long p : passes) EXPECT_EQ(p, passes[0]);  // no pass between the four
-    EXPECT_GT(passes[0], 0);                        // passes ran before them
-    ASSERT_FALSE(lines.empty());
-    EXPECT_GT(passOf(lines.back()), passes[0]);     // and after them
-}
-
-namespace {
 
 void openWindowAndScene() {
     WNDCLASSA wc = {};
@@ -144,72 +51,99 @@ void openWindowAndScene() {
     buildSceneGraph();
 }
 
-fake::Mesh g_st, g_stShell;
-
 }  // namespace
 
-// The finale: 441 passes slow the music from 44100 to 100 in steps of 100;
-// the two st meshes fade over the first 101; the process ends right after
-// the rate of 100.
-TEST(FinaleDeath, SlowsTheMusicFadesTheMeshesAndEnds) {
+// The last radio button clicked before Launch! wins; Enter launches nothing.
+TEST(SettingsDialog, TheLastRadioClickWinsAndEnterDoesNothing) {
+    const struct {
+        std::vector<std::string> script;
+        int before, after;
+    } runs[] = {{{"click:101", "enter", "click:103"}, 1, 0},
+                {{"click:101", "click:100", "click:103"}, 0, 1},
+                {{"click:103"}, 1, 1}};
+    for (const auto& r : runs) {
+        g_fullscreen = r.before;
+        vtSetDialogScript(r.script);
+        DialogBoxParamA(nullptr, "DIALOG_1", nullptr, settingsDialogProc, 0);
+        EXPECT_EQ(g_fullscreen, r.after) << r.script[0] << " " << r.script.size();
+    }
+}
+
+TEST(SettingsDialogDeath, EscapeCloseAndExitEndTheProcessBeforeAnyWindow) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    std::string trace = tempPath("finale-trace");
+    const char* const ways[] = {"escape", "close", "click:102"};
+    for (const char* way : ways)
+        EXPECT_EXIT((runWinMain(tempPath(way), {way}), ExitProcess(5)), ::testing::ExitedWithCode(0), "") << way;
+    for (const char* way : ways) {
+        auto lines = readTrace(tempPath(way));
+        ASSERT_FALSE(lines.empty()) << way;  // the dialog's action is traced
+        for (auto& [pass, text] : lines) EXPECT_NE(text.rfind("window", 0), 0u) << text;
+    }
+}
+
+// The whole start-up on the headless backend, without data: key presses that
+// arrive together are handled one per turn, and no pass runs in between.
+TEST(MainLoopDeath, HandlesOneMessagePerTurnAndNoPassWhileMessagesWait) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    std::string trace = tempPath("pump-trace");
     EXPECT_EXIT(
         {
-            vtSetTraceFile(trace);
+            for (int i = 0; i < 4; i++) vtScheduleKey(0.5, 'A' + i);
+            vtEndAt(0.6);
+            runWinMain(trace, {"click:103"});
+        },
+        ::testing::ExitedWithCode(0), "");
+    std::vector<long> passes;
+    auto lines = readTrace(trace);
+    for (auto& [pass, text] : lines)
+        if (text.rfind("message 0x100", 0) == 0) passes.push_back(pass);
+    ASSERT_EQ(passes.size(), 4u);
+    EXPECT_EQ(passes, std::vector<long>(4, passes[0]));  // no pass between the four
+    EXPECT_GT(passes[0], 0);                            // passes ran before them
+    EXPECT_GT(lines.back().first, passes[0]);           // and after them
+}
+
+// The finale: the two st meshes fade from alpha 0x7F to 0 over the first 101
+// passes, and the process ends by itself (the music's slow-down is checked on
+// the whole show's trace).
+TEST(FinaleDeath, FadesTheStMeshesAndEnds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static fake::Mesh st, stShell;
+    EXPECT_EXIT(
+        {
             openWindowAndScene();
-            g_st.name = "meshSt";
-            g_stShell.name = "meshStShell";
-            meshSt = &g_st;
-            meshStShell = &g_stShell;
+            st.name = "meshSt";
+            stShell.name = "meshStShell";
+            meshSt = &st;
+            meshStShell = &stShell;
             g_scene = 4;
-            g_show3D = 1;
-            g_show2D = 0;
-            g_finale = 1;
-            g_sceneReady = 0;
-            g_timelineDone = 1;
+            g_show3D = g_finale = g_timelineDone = 1;
+            g_show2D = g_sceneReady = 0;
             vtSetExitHook([](int) {
                 auto& log = fake::g_log;
-                fprintf(stderr, "colours=%zu first=%s last=%s\n", log.size(), log.empty() ? "" : log.front().c_str(),
-                        log.empty() ? "" : log.back().c_str());
+                if (!log.empty()) fprintf(stderr, "colours=%zu first=%s last=%s\n", log.size(), log[0].c_str(), log.back().c_str());
             });
             for (;;) runShowPass();
         },
         ::testing::ExitedWithCode(0),
         "colours=202 first=meshSt.SetColor\\(7fffffff\\) last=meshStShell.SetColor\\(00ffffff\\)");
-    std::vector<int> rates;
-    for (auto& line : readLines(trace)) {
-        std::string e = event(line);
-        size_t at = e.find("BASS_ChannelSetAttributes(");
-        if (at == std::string::npos) continue;
-        size_t comma = e.find(',', at);
-        rates.push_back(atoi(e.c_str() + comma + 1));
-        EXPECT_NE(e.find(", -1, -101)"), std::string::npos) << e;
-    }
-    std::remove(trace.c_str());
-    ASSERT_EQ(rates.size(), 441u);
-    for (int i = 0; i < 441; i++) ASSERT_EQ(rates[i], 44100 - 100 * i);
 }
 
 // A flag holding another value than 1 selects no block.
 TEST(ShowPass, AFlagOfTwoEnablesNothing) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    static fake::Animation knot;
     EXPECT_EXIT(
         {
             openWindowAndScene();
-            static fake::Animation knot;
             knot.name = "knotAnim";
             g_knotAnim = &knot;
-            g_timelineDone = 1;
-            g_scene = 2;
-            g_show3D = 1;
-            g_sceneReady = 2;
+            g_timelineDone = g_show3D = g_extraSpin = 1;
+            g_scene = g_sceneReady = 2;
             g_shake = 0;
-            g_extraSpin = 1;
             runShowPass();
             g_sceneReady = 1;
-            g_shake = 2;
-            g_extraSpin = 2;
+            g_shake = g_extraSpin = 2;
             size_t before = fake::g_log.size();
             runShowPass();  // a shake of 2 is neither 0 nor 1: no scene 2 update runs
             fprintf(stderr, "calls=%zu then=%zu\n", before, fake::g_log.size());

@@ -2,8 +2,8 @@
 // virtual time, the display blanks at its rate, and ExitProcess ends the run.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/virtual/vclock.h"
@@ -14,6 +14,7 @@ namespace {
 
 std::vector<std::string> g_log;
 
+// Three naps of `param` ms, each logged as "ms@time".
 DWORD sleeper(void* param) {
     int ms = (int)(intptr_t)param;
     for (int i = 0; i < 3; i++) {
@@ -23,47 +24,27 @@ DWORD sleeper(void* param) {
     return 0;
 }
 
-DWORD exiter(void*) {
-    Sleep(5);
-    g_log.push_back("exiting");
-    ExitThread(0);
-}
-
 }  // namespace
 
+// Time moves only while every thread waits; the counter runs at 10 MHz.
 TEST(VirtualClock, ThreadsRunInWakeOrderAndTimeOnlyMovesWhenAllWait) {
     g_log.clear();
-    int64_t start = vtNow();
-    CreateThread(nullptr, 0, sleeper, (void*)(intptr_t)7, 0, nullptr);
-    CreateThread(nullptr, 0, sleeper, (void*)(intptr_t)10, 0, nullptr);
-    EXPECT_EQ(vtNow(), start);  // creating threads costs nothing
-    Sleep(100);
-    EXPECT_EQ(vtNow() - start, 100 * 10000);
-    std::vector<std::string> expected;
-    int64_t base = start / 10000;
-    for (auto [ms, t] : std::vector<std::pair<int, int>>{{7, 7}, {10, 10}, {7, 14}, {7, 21}, {10, 20}, {10, 30}})
-        expected.push_back(std::to_string(ms) + "@" + std::to_string(base + t));
-    std::sort(expected.begin(), expected.end(), [&](const std::string& a, const std::string& b) {
-        return std::stoi(a.substr(a.find('@') + 1)) < std::stoi(b.substr(b.find('@') + 1));
-    });
-    EXPECT_EQ(g_log, expected);
-}
-
-TEST(VirtualClock, ExitThreadEndsOnlyThatThread) {
-    g_log.clear();
-    CreateThread(nullptr, 0, exiter, nullptr, 0, nullptr);
-    Sleep(20);
-    ASSERT_EQ(g_log, std::vector<std::string>{"exiting"});
-}
-
-TEST(VirtualClock, CounterRunsAtTenMegahertz) {
     LARGE_INTEGER f, a, b;
     QueryPerformanceFrequency(&f);
-    EXPECT_EQ(f.QuadPart, 10000000);
     QueryPerformanceCounter(&a);
-    Sleep(25);
+    const int64_t start = vtNow(), base = start / 10000;
+    CreateThread(nullptr, 0, sleeper, (void*)(intptr_t)7, 0, nullptr);
+    CreateThread(nullptr, 0, sleeper, (void*)(intptr_t)10, 0, nullptr);
+    CreateThread(nullptr, 0, [](void*) -> DWORD { Sleep(5), g_log.push_back("exiting"), ExitThread(0); }, nullptr, 0,
+                 nullptr);
+    EXPECT_EQ(vtNow(), start);  // creating threads costs nothing
+    Sleep(100);
     QueryPerformanceCounter(&b);
-    EXPECT_EQ(b.QuadPart - a.QuadPart, 250000);
+    EXPECT_EQ(std::tuple(f.QuadPart, b.QuadPart - a.QuadPart, vtNow() - start), std::tuple(10000000, 1000000, 1000000));
+    std::vector<std::string> expected{"exiting"};
+    for (auto [ms, t] : {std::pair{7, 7}, {10, 10}, {7, 14}, {10, 20}, {7, 21}, {10, 30}})
+        expected.push_back(std::to_string(ms) + "@" + std::to_string(base + t));
+    EXPECT_EQ(g_log, expected);
 }
 
 TEST(VirtualClock, PresentationWaitsForTheNextBlank) {
@@ -86,8 +67,7 @@ TEST(VirtualClockDeath, ExitProcessEndsWithItsCodeFromAnyThread) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
-            CreateThread(
-                nullptr, 0, [](void*) -> DWORD { ExitProcess(0); }, nullptr, 0, nullptr);
+            CreateThread(nullptr, 0, [](void*) -> DWORD { ExitProcess(0); }, nullptr, 0, nullptr);
             Sleep(1000);
             ExitProcess(3);
         },

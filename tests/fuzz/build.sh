@@ -1,7 +1,6 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
-# sanitizers) into build-fuzz/, and writes a starting corpus for the mesh and
-# picture targets when theirs is empty or missing (the others are kept here).
+# sanitizers) into build-fuzz/; the corpora are kept here, next to this file.
 #   fuzz_mesh    the .3d mesh reader
 #   fuzz_jpeg    the picture path
 #   fuzz_wav     the audio library's WAV path (SDL's loader, the conversion)
@@ -43,12 +42,7 @@ $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_dialog.cpp" "$ROOT/platform/win/dialog.cpp" "
   -o "$OUT/fuzz_dialog"
 
 $CXX -std=c++20 -O1 -I"$ROOT" "$ROOT/tests/fuzz/make_seeds.cpp" $TJ -o "$OUT/make_seeds"
-for kind in mesh jpeg; do
-  dir="$ROOT/tests/fuzz/corpus_$kind"
-  mkdir -p "$dir"
-  [ -n "$(ls -A "$dir")" ] || "$OUT/make_seeds" "$kind" "$dir"
-done
 rm -rf "$OUT/seeds_mesh_large"
 mkdir -p "$OUT/seeds_mesh_large"
-"$OUT/make_seeds" mesh-large "$OUT/seeds_mesh_large"
+"$OUT/make_seeds" "$OUT/seeds_mesh_large"
 echo "built in $OUT: fuzz_mesh fuzz_jpeg fuzz_wav fuzz_mp3 fuzz_dialog"
