@@ -339,6 +339,40 @@ TEST_F(Bass, MasterVolumeFallsSmoothlyAndInitRestoresItChannelVolumeAndPan) {
     EXPECT_NEAR(settledPeak(1), 10000, 50);
 }
 
+// Stopping never steps to silence (a click): when the library is freed and
+// when the process ends, what plays falls to zero within 5 ms, by at most 1%
+// of full scale from one frame to the next.
+TEST_F(Bass, OutputFadesOutWhenFreedAndWhenTheProcessEnds) {
+    const int fade = 220, step = 328;
+    std::string held = wav("held.wav", std::vector<int16_t>(44100 * 2, -30000));
+    ASSERT_TRUE(init());
+    play(held);
+    Sleep(100);
+    size_t freed = heardNow();
+    ASSERT_TRUE(BASS_Free());
+    Sleep(50);
+    ASSERT_EQ(g_heard[(freed - 1) * 2], -30000);
+    EXPECT_LE(largestStep(g_heard, freed, freed + fade), step);
+    EXPECT_EQ(peak(g_heard, freed + fade - 1, heardNow()), 0);
+
+    // The fade-out reaches the sink (the capture) before the exit hooks run.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            init();
+            play(held);
+            Sleep(100);
+            size_t end = heardNow();
+            vtSetExitHook([end](int) {
+                bool faded = g_heard.size() / 2 == end + fade && largestStep(g_heard, end, end + fade) <= step &&
+                             g_heard[end * 2 - 2] == -30000 && g_heard.back() == 0;
+                _exit(faded ? 0 : 1);
+            });
+            ExitProcess(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(Bass, EveryCallButThePositionIsTraced) {
     std::string trace = dir + "/trace.txt";
     vtSetTraceFile(trace);

@@ -3,7 +3,7 @@
 # any is missing: apt-get as root, through sudo otherwise.
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config make \
-  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev fonts-dejavu-core \
+  libsdl2-dev libsdl2-ttf-dev libasound2-dev libfontconfig-dev fonts-dejavu-core \
   libturbojpeg0-dev libpng-dev libmpg123-dev libmp3lame-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsimde-dev \
   libgtest-dev libbenchmark-dev"

@@ -224,10 +224,15 @@ BOOL BASS_Free() {
         AudioGuard guard;
         was = g_initialised;
         g_initialised = false;
-        released.swap(g_streams);
     }
     // Closed without the lock: a live output waits for its callback to end.
+    // The streams play on into the output's fade-out, so the sound falls
+    // smoothly to silence rather than stepping there (a click).
     if (was) sysAudioClose();
+    {
+        AudioGuard guard;
+        released.swap(g_streams);
+    }
     released.clear();
     sysTrace("BASS_Free() = %d", was ? 1 : 0);
     return was ? TRUE : FALSE;

@@ -4,19 +4,32 @@
 // output: a thread that pulls the mixer at 44,100 frames per second on the
 // real clock, so that the show still runs in time without sound.
 //
+// Without a device the program says so in one line, once, with SDL's
+// reason, and alsa-lib's own error messages (its search for a card) are kept
+// off the terminal through its error handler.
+//
 // Frames heard: at each callback the device still holds `g_latencyFrames`
 // of what it was given before (one buffer for a real device, none for the
 // dummy and disk drivers, which consume at the callback). Between callbacks
 // the count runs on with the performance counter; it is slewed towards each
 // new callback's figure, kept at or below what was consumed, and never goes
 // backwards.
+//
+// Closing fades out: the callback plays the mixer on for 5 ms under a falling
+// gain, then silence, and the device is closed once that has been heard, so
+// the sound never steps to silence (a click). The end of the process closes
+// the output the same way (ExitProcess).
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/sys.h"
@@ -26,7 +39,11 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int kBufferFrames = 1024;
 constexpr int kSilentChunk = 256;
+constexpr int kFadeFrames = 220;  // 5 ms
+// Longest wait for the fade-out to be heard: a stalled device is closed anyway.
+constexpr auto kFadeWait = std::chrono::milliseconds(250);
 
+std::mutex g_openClose;       // one open or close at a time, from any thread
 std::recursive_mutex g_lock;  // held while the mixer runs
 SysAudioMix g_mix = nullptr;
 void* g_user = nullptr;
@@ -46,6 +63,8 @@ uint64_t g_anchorCounter = 0;
 bool g_anchored = false;
 int64_t g_lastHeard = 0;
 uint64_t g_openCounter = 0;
+int g_fadeDone = -1;     // -1: playing; else fade-out frames played so far
+int64_t g_fadeEnd = -1;  // g_consumed when the fade-out was complete
 
 double counterFrequency() {
     static const double f = (double)SDL_GetPerformanceFrequency();
@@ -73,11 +92,23 @@ void noteCallback(uint64_t now) {
     g_anchorCounter = now;
 }
 
+// Gain of fade-out frame i (0 .. kFadeFrames - 1): a half cosine from 1 to 0,
+// which never moves a full-scale sample by more than 1% of full scale a frame.
+float fadeGain(int i) { return 0.5f + 0.5f * std::cos((float)M_PI * (float)(i + 1) / kFadeFrames); }
+
 void pull(int16_t* out, int frames) {
-    if (g_mix)
+    if (g_mix && g_fadeDone < kFadeFrames)
         g_mix(out, frames, g_user);
     else
         memset(out, 0, (size_t)frames * 4);
+    if (g_fadeDone >= 0) {
+        for (int i = 0; i < frames; i++) {
+            float gain = g_fadeDone < kFadeFrames ? fadeGain(g_fadeDone++) : 0.0f;
+            out[i * 2] = (int16_t)std::lrint(out[i * 2] * gain);
+            out[i * 2 + 1] = (int16_t)std::lrint(out[i * 2 + 1] * gain);
+        }
+        if (g_fadeEnd < 0 && g_fadeDone == kFadeFrames) g_fadeEnd = g_consumed + frames;
+    }
     g_consumed += frames;
 }
 
@@ -101,7 +132,8 @@ void silentOutput() {
     }
 }
 
-bool openDevice(const char* driver) {
+// Opens SDL's default device of the current driver; false with SDL's error set.
+bool openDevice() {
     SDL_AudioSpec want, have;
     SDL_zero(want);
     want.freq = kRate;
@@ -110,10 +142,7 @@ bool openDevice(const char* driver) {
     want.samples = kBufferFrames;
     want.callback = deviceCallback;
     g_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (!g_device) {
-        fprintf(stderr, "audio: cannot open the %s output (%s)\n", driver, SDL_GetError());
-        return false;
-    }
+    if (!g_device) return false;
     const char* name = SDL_GetCurrentAudioDriver();
     bool synchronous = name && (strcmp(name, "dummy") == 0 || strcmp(name, "disk") == 0);
     std::lock_guard<std::recursive_mutex> guard(g_lock);
@@ -121,52 +150,36 @@ bool openDevice(const char* driver) {
     return true;
 }
 
-}  // namespace
+// alsa-lib's error handler: its messages say nothing SDL's error does not.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
-bool sysAudioOpen(int rate, SysAudioMix mix, void* user) {
-    if (rate != kRate) return false;
-    sysAudioClose();
+// Lets the device play the fade-out and waits until it has been heard (or
+// the device has stalled for kFadeWait).
+void fadeOut() {
     {
         std::lock_guard<std::recursive_mutex> guard(g_lock);
-        g_mix = mix;
-        g_user = user;
-        g_consumed = 0;
-        g_anchored = false;
-        g_anchorFrame = 0;
-        g_lastHeard = 0;
-        g_latencyFrames = 0;
-        g_openCounter = SDL_GetPerformanceCounter();
-        g_open = true;
+        if (!g_mix) return;
+        g_fadeDone = 0;
+        g_fadeEnd = -1;
     }
-    if (!sysShouldFail("AudioDevice")) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0) {
-            if (openDevice("default")) g_output = Output::Device;
-            else SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        } else {
-            fprintf(stderr, "audio: no sound system (%s)\n", SDL_GetError());
+    auto giveUp = std::chrono::steady_clock::now() + kFadeWait;
+    while (std::chrono::steady_clock::now() < giveUp) {
+        {
+            std::lock_guard<std::recursive_mutex> guard(g_lock);
+            if (g_fadeEnd >= 0 && sysAudioFramesHeard() >= g_fadeEnd) return;
         }
-        if (g_output == Output::None && SDL_AudioInit("dummy") == 0) {
-            if (openDevice("dummy")) g_output = Output::Dummy;
-            else SDL_AudioQuit();
-        }
+        SDL_Delay(1);
     }
-    if (g_output == Output::Device || g_output == Output::Dummy) {
-        SDL_PauseAudioDevice(g_device, 0);
-    } else {
-        fprintf(stderr, "audio: playing without sound on the real clock\n");
-        g_output = Output::Silent;
-        g_silentRun = true;
-        g_silentThread = std::thread(silentOutput);
-    }
-    return true;
 }
 
-void sysAudioClose() {
+void closeOutput() {
+    if (g_output == Output::Device) fadeOut();
     {
         std::lock_guard<std::recursive_mutex> guard(g_lock);
         g_mix = nullptr;
         g_user = nullptr;
         g_open = false;
+        g_fadeDone = -1;
     }
     // Without the lock: closing waits for a running callback.
     switch (g_output) {
@@ -187,6 +200,62 @@ void sysAudioClose() {
     }
     g_device = 0;
     g_output = Output::None;
+}
+
+}  // namespace
+
+bool sysAudioOpen(int rate, SysAudioMix mix, void* user) {
+    if (rate != kRate) return false;
+    std::lock_guard<std::mutex> once(g_openClose);
+    closeOutput();
+    {
+        std::lock_guard<std::recursive_mutex> guard(g_lock);
+        g_mix = mix;
+        g_user = user;
+        g_consumed = 0;
+        g_anchored = false;
+        g_anchorFrame = 0;
+        g_lastHeard = 0;
+        g_latencyFrames = 0;
+        g_openCounter = SDL_GetPerformanceCounter();
+        g_open = true;
+    }
+    std::string why = "not to be used";
+    if (!sysShouldFail("AudioDevice")) {
+        snd_lib_error_set_handler(quietAlsa);
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+            why = SDL_GetError();
+        } else if (openDevice()) {
+            g_output = Output::Device;
+        } else {
+            why = SDL_GetError();
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
+        if (g_output == Output::None && SDL_AudioInit("dummy") == 0) {
+            if (openDevice()) g_output = Output::Dummy;
+            else SDL_AudioQuit();
+        }
+    }
+    // Said once: the music opens the output again after the jingle.
+    static bool told = false;
+    if (g_output != Output::Device && !told) {
+        fprintf(stderr, "audio: no sound device (%s); the show plays without sound\n", why.c_str());
+        told = true;
+    }
+    if (g_output == Output::Device || g_output == Output::Dummy) {
+        SDL_PauseAudioDevice(g_device, 0);
+    } else {
+        // Our own silent output keeps the music's clock running.
+        g_output = Output::Silent;
+        g_silentRun = true;
+        g_silentThread = std::thread(silentOutput);
+    }
+    return true;
+}
+
+void sysAudioClose() {
+    std::lock_guard<std::mutex> once(g_openClose);
+    closeOutput();
 }
 
 int64_t sysAudioFramesHeard() {

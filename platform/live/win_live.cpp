@@ -316,6 +316,7 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 }
 
 void ExitProcess(UINT code) {
+    sysAudioClose();  // the sound fades out rather than stopping with a click
     // The windows go with SDL on the main thread; from any other thread the
     // display server takes them down with the process.
     fflush(stdout);

@@ -133,6 +133,7 @@ int64_t nextVblankAfter(int64_t t) {
     bool expected = false;
     if (g_exiting.compare_exchange_strong(expected, true)) {
         vtTrace("exit %d", code);
+        vtAudioEnd();  // the sound fades out before the hooks (the capture) finish
         for (auto& hook : g_exitHooks) hook(code);
         vtCloseTrace();
     }

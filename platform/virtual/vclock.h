@@ -25,5 +25,7 @@ void vtTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void vtCloseTrace();
 // The audio output consumes samples up to the virtual time `ticks` (audio_virtual.cpp).
 void vtAudioAdvance(int64_t ticks);
+// The process ends: the output closes, and its fade-out goes to the sink.
+void vtAudioEnd();
 // The picture as an opaque PNG file (png_writer.cpp); says why when it cannot.
 bool vtWritePng(const std::string& path, const uint32_t* pixels, int width, int height);

@@ -3,6 +3,11 @@
 // The music is written in beats on a tempo map near 89 BPM whose anchors are the
 // show's cue positions (bytes of 16-bit stereo at 44100 Hz), so the downbeats and
 // section changes fall exactly on the cues; cues between beats get their own hits.
+// All of it is in A minor. Each scene change starts a section with its own level,
+// instruments and groove, and a break leads into it (a riser cut off short, a
+// fill, drums dropping out), so that the hit on the cue stands out. The finale's
+// hit is the loudest moment; what follows dies away within the seconds the show
+// plays while it slows the music to a stop.
 #include <lame/lame.h>
 
 #include <algorithm>
@@ -41,6 +46,49 @@ struct Harmony {
 const Harmony Am{{57, 60, 64, 69}, 33}, F{{57, 60, 65, 53}, 29}, C{{55, 60, 64, 67}, 36}, G{{55, 59, 62, 67}, 31},
     Dm{{53, 57, 62, 65}, 38}, Bb{{53, 58, 62, 65}, 34}, E{{56, 59, 64, 68}, 40}, Em{{55, 59, 64, 67}, 40};
 
+// Lead phrases over four bars: {beat offset, length in beats, midi}.
+using Phrase = std::vector<std::array<float, 3>>;
+const Phrase kMelodyA[4] = {  // the main theme, over Am F C G
+    {{0, 1.5f, 76}, {1.5f, 0.5f, 74}, {2, 1, 72}, {3, 1, 74}},
+    {{0, 1.5f, 72}, {1.5f, 0.5f, 69}, {2, 2, 72}},
+    {{0, 1.5f, 76}, {1.5f, 0.5f, 79}, {2, 1, 76}, {3, 1, 74}},
+    {{0, 2, 74}, {2, 1, 71}, {3, 1, 67}}};
+const Phrase kMelodyB[4] = {  // the slow theme, over Dm Am Bb E
+    {{0, 3, 77}, {3, 1, 76}}, {{0, 4, 72}}, {{0, 2, 74}, {2, 2, 77}}, {{0, 4, 76}}};
+const Phrase kMelodyC[4] = {  // scene 3, over F G Em Am
+    {{0, 1, 72}, {1, 1, 74}, {2, 2, 76}}, {{0, 1, 74}, {1, 1, 71}, {2, 2, 67}},
+    {{0, 2, 71}, {2, 2, 67}}, {{0, 3, 69}, {3, 1, 64}}};
+const Phrase kMelodyD[4] = {  // the close, over Dm Am Bb and a three-beat bar of E
+    {{0, 1, 77}, {1, 1, 76}, {2, 2, 74}}, {{0, 1.5f, 72}, {1.5f, 0.5f, 71}, {2, 2, 69}},
+    {{0, 1.5f, 74}, {1.5f, 0.5f, 77}, {2, 2, 77}}, {{0, 1, 76}, {1, 1, 80}, {2, 1, 83}}};
+
+// Drum lanes, 16 steps a bar: 'x' hit, 'o' soft, 'O' open hat, '-' rest.
+const char* K_FULL = "x------x-x------";
+const char* K_FOUR = "x---x---x---x---";
+const char* K_HALF = "x-------x-------";
+const char* K_DRIFT = "x-----x---x-----";
+const char* K_BREAK = "x-----x---x--x--";
+const char* S_BACK = "----x-------x---";
+const char* S_GHOST = "----x--o-o--x--o";
+const char* H_8 = "x-x-x-x-x-x-x-O-";
+const char* H_16 = "xoxoxoxoxoxoxoOo";
+const char* H_OPEN = "xoOoxoOoxoOoxoOo";
+const char* C_THREE = "--------x-------";
+const char* C_BACK = "----x-------x---";
+const char* NONE = "----------------";
+
+// How one section plays its bars: drums, bass, chords, arpeggio, lead.
+struct Style {
+    const char *kick, *snare, *hats, *claps;
+    float drums;                     // hats and claps level
+    const char *bassA, *bassB;       // alternate bars; per 8th: r root, o octave, f fifth, m minor third, '-' rest
+    float bass;
+    bool acid;                       // the squelchy bass instead
+    float pad, padBright, arp;       // 0: none
+    const Phrase* melody;            // none: nullptr
+    float lead, transpose;
+};
+
 struct Song {
     Mix mix;
     std::vector<float> duck;
@@ -59,29 +107,35 @@ struct Song {
                 duck[n0 + i] = std::min(duck[n0 + i], 1 - 0.45f * std::exp(-i / (kRate * 0.09f)));
     }
 
-    // One bar of drums from step patterns (16 steps): 'x' hit, 'o' soft, '-' rest.
-    void drums(double bar, const char* k, const char* s, const char* h, float energy) {
-        for (int i = 0; i < 16; ++i) {
+    // One bar of drums, or its first `steps` sixteenths.
+    void drums(double bar, const Style& st, int steps = 16) {
+        for (int i = 0; i < steps; ++i) {
             double b = bar + i * 0.25;
             // A touch of swing on the off-sixteenths.
             double sw = (i % 2) ? 0.03 : 0;
-            if (k[i] == 'x') kickAt(b, 0.95f);
-            if (k[i] == 'o') kickAt(b, 0.6f);
-            if (s[i] == 'x') snare(mix, t(b), 0.8f, rng);
-            if (s[i] == 'o') snare(mix, t(b + sw), 0.25f, rng);
-            if (h[i] == 'x') hat(mix, t(b + sw), 0.5f * energy, false, rng);
-            if (h[i] == 'o') hat(mix, t(b + sw), 0.25f * energy, false, rng);
-            if (h[i] == 'O') hat(mix, t(b + sw), 0.4f * energy, true, rng);
+            const char k = st.kick[i], s = st.snare[i], h = st.hats[i], c = st.claps[i];
+            if (k == 'x') kickAt(b, 0.95f);
+            if (k == 'o') kickAt(b, 0.6f);
+            if (s == 'x') snare(mix, t(b), 0.8f, rng);
+            if (s == 'o') snare(mix, t(b + sw), 0.25f, rng);
+            if (h == 'x') hat(mix, t(b + sw), 0.5f * st.drums, false, rng);
+            if (h == 'o') hat(mix, t(b + sw), 0.25f * st.drums, false, rng);
+            if (h == 'O') hat(mix, t(b + sw), 0.4f * st.drums, true, rng);
+            if (c == 'x') clap(mix, t(b), 0.7f * st.drums, rng);
         }
     }
 
-    void bassBar(double bar, float root, const char* pattern, float vel) {
-        // Pattern per 8th: r root, o octave, f fifth, '-' rest.
+    void bassBar(double bar, const Harmony& h, const Style& st, bool second) {
+        const char* pattern = second ? st.bassB : st.bassA;
         for (int i = 0; i < 8; ++i) {
             char c = pattern[i];
             if (c == '-') continue;
-            float note = root + (c == 'o' ? 12 : c == 'f' ? 7 : c == 'm' ? 3 : 0);
-            bass(mix, t(bar + i * 0.5), len(bar + i * 0.5, 0.42), note, vel, &duck);
+            float note = h.root + (c == 'o' ? 12 : c == 'f' ? 7 : c == 'm' ? 3 : 0);
+            double b = bar + i * 0.5;
+            if (st.acid)
+                acid(mix, t(b), len(b, 0.3), note + 12, st.bass, i % 3 == 0, &duck);
+            else
+                bass(mix, t(b), len(b, 0.42), note, st.bass, &duck);
         }
     }
 
@@ -89,15 +143,14 @@ struct Song {
         pad(mix, t(bar), len(bar, beats) - 0.05, h.pad, vel, bright, &duck);
     }
 
-    void arpBar(double bar, const Harmony& h, float vel, int steps = 16) {
-        for (int i = 0; i < steps; ++i) {
+    void arpBar(double bar, const Harmony& h, float vel) {
+        for (int i = 0; i < 16; ++i) {
             float note = h.pad[(i * 3 + i / 4) % h.pad.size()] + 12;
             pluck(mix, t(bar + i * 0.25), note, vel * (i % 4 == 0 ? 1.0f : 0.7f), (i % 2) ? 0.5f : -0.5f, rng);
         }
     }
 
-    // Notes: {beat offset, length in beats, midi}.
-    void melody(double bar, const std::vector<std::array<float, 3>>& notes, float vel, float transpose = 0) {
+    void melody(double bar, const Phrase& notes, float vel, float transpose) {
         float prev = 0;
         for (const auto& n : notes) {
             float from = (prev > 0 && std::abs(prev - n[2]) <= 5) ? prev + transpose : 0;
@@ -105,188 +158,227 @@ struct Song {
             prev = n[2];
         }
     }
-};
 
-const char* K_FULL = "x------x-x------";
-const char* K_FOUR = "x---x---x---x---";
-const char* K_HALF = "x-------x-------";
-const char* K_BREAK = "x-----x---x--x--";
-const char* S_BACK = "----x-------x---";
-const char* S_GHOST = "----x--o-o--x--o";
-const char* S_NONE = "----------------";
-const char* H_8 = "x-x-x-x-x-x-x-O-";
-const char* H_16 = "xoxoxoxoxoxoxoOo";
-const char* H_NONE = "----------------";
-
-// Lead phrases over four bars.
-const std::vector<std::array<float, 3>> kMelodyA[4] = {
-    {{0, 1.5f, 76}, {1.5f, 0.5f, 74}, {2, 1, 72}, {3, 1, 74}},
-    {{0, 1.5f, 72}, {1.5f, 0.5f, 69}, {2, 2, 72}},
-    {{0, 1.5f, 76}, {1.5f, 0.5f, 79}, {2, 1, 76}, {3, 1, 74}},
-    {{0, 2, 74}, {2, 1, 71}, {3, 1, 67}}};
-const std::vector<std::array<float, 3>> kMelodyB[4] = {
-    {{0, 3, 77}, {3, 1, 76}}, {{0, 4, 72}}, {{0, 2, 74}, {2, 2, 77}}, {{0, 4, 76}}};
-const std::vector<std::array<float, 3>> kMelodyC[4] = {
-    {{0, 1, 72}, {1, 1, 74}, {2, 2, 76}}, {{0, 1, 74}, {1, 1, 71}, {2, 2, 67}},
-    {{0, 2, 71}, {2, 2, 67}}, {{0, 3, 69}, {3, 1, 64}}};
-
-std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
-    Song s(static_cast<size_t>(seconds * kRate));
-    Mix& m = s.mix;
-    const Harmony progA[4] = {Am, F, C, G}, progB[4] = {Dm, Am, Bb, E}, progC[4] = {F, G, Em, Am};
-
-    // Intro (cue 1 hits at beat 0), riser into the first bar (cue 2).
-    stab(m, s.t(0), {57, 64, 69, 72}, 0.9f, s.rng);
-    crash(m, s.t(0), 0.7f, s.rng);
-    boom(m, s.t(0), 0.8f);
-    s.kickAt(0, 1.0f);
-    s.padBar(0, Am, 4, 0.7f, 0.2f);
-    sweep(m, s.t(1), s.t(4), 0.5f, true, s.rng);
-
-    // Build-up, one new layer per cue (2, 3, 4).
-    for (int bar = 0; bar < 3; ++bar) {
-        double b = 4 + bar * 4;
-        const Harmony& h = bar == 1 ? F : (bar == 2 ? G : Am);
-        s.kickAt(b, 1.0f);
-        crash(m, s.t(b), 0.3f + 0.1f * bar, s.rng);
-        s.drums(b, K_HALF, bar == 2 ? S_BACK : S_NONE, bar >= 1 ? H_8 : H_NONE, 0.8f);
-        s.bassBar(b, h.root, "r-r-r-or", 0.75f);
-        s.padBar(b, h, 4, 0.8f, 0.35f + 0.15f * bar);
-        if (bar >= 1) s.arpBar(b, h, 0.35f);
-    }
-    for (int i = 0; i < 4; ++i) snare(m, s.t(15 + i * 0.25), 0.3f + 0.15f * i, s.rng);
-
-    // Interlude A (cue 5): drums out, a wailing lead over Dm and E.
-    stab(m, s.t(16), {50, 57, 62, 65}, 1.0f, s.rng);
-    crash(m, s.t(16), 0.8f, s.rng);
-    boom(m, s.t(16), 0.9f);
-    s.padBar(16, Dm, 4, 0.9f, 0.5f);
-    s.padBar(20, E, 4, 0.9f, 0.6f);
-    pluck(m, s.t(16), 38, 0.9f, 0, s.rng);
-    bass(m, s.t(16), s.len(16, 3.5), 26, 0.6f, nullptr);
-    bass(m, s.t(20), s.len(20, 3.5), 28, 0.6f, nullptr);
-    lead(m, s.t(16.5), s.len(16.5, 3), 81, 76, 0.9f, 0.1f);
-    lead(m, s.t(19.5), s.len(19.5, 0.5), 79, 0, 0.7f, 0.1f);
-    lead(m, s.t(20), s.len(20, 3), 80, 84, 0.9f, 0.1f);
-    sweep(m, s.t(22), s.t(24), 0.5f, true, s.rng);
-
-    // Cue 6: the groove comes back while the tiles drift.
-    for (int bar = 0; bar < 2; ++bar) {
-        double b = 24 + bar * 4;
-        const Harmony& h = progA[bar];
-        s.drums(b, K_FOUR, S_BACK, H_8, 0.9f);
-        s.bassBar(b, h.root, "r-rro-rf", 0.8f);
-        s.padBar(b, h, 4, 0.8f, 0.5f);
-        s.arpBar(b, h, 0.3f);
-    }
-    crash(m, s.t(24), 0.6f, s.rng);
-    sweep(m, s.t(30), s.t(32), 0.45f, true, s.rng);
-
-    // Scene 2 (cue 7): full groove with the main theme.
-    auto groove = [&](double start, int bars, const Harmony* prog, const std::vector<std::array<float, 3>>* mel,
-                      const char* k, const char* sn, const char* hh, float transpose) {
+    // `bars` bars from `start` in one style over a four-chord progression.
+    void play(double start, int bars, const Harmony* prog, const Style& st) {
         for (int bar = 0; bar < bars; ++bar) {
             double b = start + bar * 4;
             const Harmony& h = prog[bar % 4];
-            s.drums(b, k, sn, hh, 1.0f);
-            s.bassBar(b, h.root, bar % 2 ? "r-rrf-or" : "r-rro-rm", 0.85f);
-            s.padBar(b, h, 4, 0.75f, 0.6f);
-            s.arpBar(b, h, 0.28f);
-            if (mel) s.melody(b, mel[bar % 4], 0.8f, transpose);
+            drums(b, st);
+            if (st.bass > 0) bassBar(b, h, st, bar % 2);
+            if (st.pad > 0) padBar(b, h, 4, st.pad, st.padBright);
+            if (st.arp > 0) arpBar(b, h, st.arp);
+            if (st.melody) melody(b, st.melody[bar % 4], st.lead, st.transpose);
         }
+    }
+
+    // A noise riser from `from` that stops short of the beat `to`, leaving a
+    // moment of air before the hit there.
+    void riser(double from, double to, float vel) { sweep(mix, t(from), t(to) - 0.12, vel, true, rng); }
+
+    // A hit on a section's first beat: chord stab, cymbal and, for the big
+    // ones, a low boom.
+    void hit(double time, const Chord& chord, float vel, float cymbal, float low) {
+        stab(mix, time, chord, vel, rng);
+        crash(mix, time, cymbal, rng);
+        if (low > 0) boom(mix, time, low);
+    }
+};
+
+const Harmony kProgA[4] = {Am, F, C, G}, kProgB[4] = {Dm, Am, Bb, E}, kProgC[4] = {F, G, Em, Am};
+
+// Cues 1 to 4: the opening hit, then one layer more at each cue.
+void intro(Song& s) {
+    s.hit(s.t(0), {57, 64, 69, 72}, 0.8f, 0.6f, 0.5f);
+    s.kickAt(0, 1.0f);
+    s.padBar(0, Am, 4, 0.5f, 0.2f);
+    s.riser(1.5, 4, 0.3f);
+    const Harmony* chords[3] = {&Am, &F, &G};
+    const Style layers[3] = {
+        {K_HALF, NONE, NONE, NONE, 0.7f, "r-r-r-or", "r-r-r-or", 0.6f, false, 0.55f, 0.3f, 0, nullptr, 0, 0},
+        {K_HALF, NONE, H_8, NONE, 0.75f, "r-r-r-or", "r-r-r-or", 0.65f, false, 0.6f, 0.45f, 0.25f, nullptr, 0, 0},
+        {K_HALF, S_BACK, H_8, NONE, 0.85f, "r-r-r-or", "r-r-r-or", 0.7f, false, 0.65f, 0.6f, 0.3f, nullptr, 0, 0},
     };
-    crash(m, s.t(32), 0.8f, s.rng);
-    stab(m, s.t(32), {57, 64, 69}, 0.7f, s.rng);
-    groove(32, 8, progA, kMelodyA, K_FULL, S_BACK, H_16, 0);
-    // The zug beats (cues 8 to 11): two stab hits each time.
+    for (int bar = 0; bar < 3; ++bar) {
+        double b = 4 + bar * 4;
+        crash(s.mix, s.t(b), 0.35f + 0.1f * bar, s.rng);
+        s.play(b, 1, chords[bar], layers[bar]);
+    }
+    // A tom fill into the interlude.
+    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(15 + i * 0.25), 50.0f - 3 * i, 0.45f + 0.1f * i);
+}
+
+// Cue 5: drums out; a wailing lead over Dm and E, quiet.
+void interludeA(Song& s) {
+    Mix& m = s.mix;
+    s.hit(s.t(16), {50, 57, 62, 65}, 0.5f, 0.4f, 0);
+    s.padBar(16, Dm, 4, 0.36f, 0.35f);
+    s.padBar(20, E, 4, 0.36f, 0.45f);
+    bass(m, s.t(16), s.len(16, 3.5), 26, 0.27f, nullptr);
+    bass(m, s.t(20), s.len(20, 3.5), 28, 0.27f, nullptr);
+    lead(m, s.t(16.5), s.len(16.5, 3), 81, 76, 0.42f, 0.1f);
+    lead(m, s.t(19.5), s.len(19.5, 0.5), 79, 0, 0.34f, 0.1f);
+    lead(m, s.t(20), s.len(20, 3), 80, 84, 0.42f, 0.1f);
+    bell(m, s.t(18.5), 74, 0.3f, -0.4f);
+    bell(m, s.t(22.5), 76, 0.3f, 0.4f);
+    s.riser(22, 24, 0.25f);
+}
+
+// Cue 6: the tiles drift; a half-time groove of kick, claps, shaker-like hats,
+// plucked arpeggios and a dotted bass over a dark pad, without lead.
+void drift(Song& s) {
+    const Style st = {K_DRIFT, NONE, H_16, C_THREE, 0.9f, "r--r--o-", "r--r--f-", 0.9f, false,
+                      0.35f, 0.1f, 0.5f, nullptr, 0, 0};
+    crash(s.mix, s.t(24), 0.5f, s.rng);
+    s.play(24, 2, kProgA, st);
+    // A tom fill into scene 2.
+    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(31 + i * 0.25), 47.0f - 3 * i, 0.35f + 0.08f * i);
+}
+
+// Cues 7 to 13: the full groove with the main theme; the zug hits.
+void sceneTwo(Song& s) {
+    Mix& m = s.mix;
+    const Style st = {K_FULL, S_BACK, H_16, NONE, 1.0f, "r-rro-rm", "r-rrf-or", 0.9f, false,
+                      0.75f, 0.6f, 0.28f, kMelodyA, 0.8f, 0};
+    s.hit(s.t(32), {57, 64, 69}, 0.8f, 0.8f, 0.5f);
+    s.play(32, 8, kProgA, st);
+    // The zug beats (cues 8 to 11): a stab and a tom each.
     for (int c : {8, 9, 10, 11}) {
         stab(m, cueTime(c), c % 2 ? Chord{60, 64, 69, 72} : Chord{57, 64, 69, 76}, 1.0f, s.rng);
-        tom(m, cueTime(c), c % 2 ? 45 : 40, 0.8f);
+        tom(m, cueTime(c), c % 2 ? 45.0f : 40.0f, 0.8f);
     }
     // Cue 12: the picture flies at the viewer; cue 13: it is gone.
     stab(m, cueTime(12), {62, 65, 69, 74}, 0.9f, s.rng);
     tom(m, cueTime(12), 50, 0.9f);
-    sweep(m, cueTime(12), cueTime(13) + 0.05, 0.8f, true, s.rng);
-    stab(m, cueTime(13), {57, 64, 69, 76}, 1.0f, s.rng);
-    crash(m, cueTime(13), 0.8f, s.rng);
-    boom(m, cueTime(13), 0.7f);
-    tom(m, cueTime(13), 38, 0.9f);
+    sweep(m, cueTime(12), cueTime(13) - 0.06, 0.45f, true, s.rng);
+    s.hit(cueTime(13), {57, 64, 69, 76}, 0.7f, 0.6f, 0.3f);
+    tom(m, cueTime(13), 38, 0.7f);
+}
 
-    // Interlude B (cue 14): breakdown, no kick; slow theme over Dm Am Bb E.
-    stab(m, s.t(64), {50, 57, 62, 65}, 0.8f, s.rng);
-    crash(m, s.t(64), 0.7f, s.rng);
-    boom(m, s.t(64), 0.8f);
+// Cue 14: the breakdown; no kick, the slow theme over Dm Am Bb E, bells.
+void interludeB(Song& s) {
+    Mix& m = s.mix;
+    const Style st = {NONE, NONE, "--o---o---o---o-", NONE, 0.5f, "r-------", "r-------", 0, false,
+                      0.48f, 0.35f, 0, kMelodyB, 0.45f, 0};
+    s.hit(s.t(64), {50, 57, 62, 65}, 0.5f, 0.45f, 0);
+    s.play(64, 4, kProgB, st);
     for (int bar = 0; bar < 4; ++bar) {
         double b = 64 + bar * 4;
-        const Harmony& h = progB[bar];
-        s.padBar(b, h, 4, 0.9f, 0.4f);
-        s.drums(b, S_NONE, S_NONE, "--o---o---o---o-", 0.7f);
-        s.melody(b, kMelodyB[bar], 0.75f);
-        bass(m, s.t(b), s.len(b, 3.8), h.root, 0.6f, nullptr);
-        bell(m, s.t(b + 2.5), h.pad[2] + 12, 0.5f, 0.4f);
+        bass(m, s.t(b), s.len(b, 3.8), kProgB[bar].root, 0.32f, nullptr);
+        bell(m, s.t(b + 2.5), kProgB[bar].pad[2] + 12, 0.3f, 0.4f);
     }
-    sweep(m, s.t(76), s.t(80), 0.55f, true, s.rng);
-    for (int i = 0; i < 8; ++i) snare(m, s.t(78 + i * 0.25), 0.2f + 0.08f * i, s.rng);
+    s.riser(76, 80, 0.4f);
+    for (int i = 0; i < 7; ++i) snare(m, s.t(78 + i * 0.25), 0.15f + 0.06f * i, s.rng);
+}
 
-    // Cue 15: back to the groove, theme an octave up on its second half.
-    crash(m, s.t(80), 0.85f, s.rng);
-    stab(m, s.t(80), {57, 64, 69, 72}, 0.9f, s.rng);
-    groove(80, 4, progA, kMelodyA, K_FULL, S_BACK, H_16, 0);
-    sweep(m, s.t(94), s.t(96), 0.45f, true, s.rng);
+// Cue 15: the groove comes back harder: claps on the backbeat, open hats.
+void groove(Song& s) {
+    const Style st = {K_FULL, S_BACK, H_OPEN, C_BACK, 1.0f, "r-rro-rm", "r-rrf-or", 0.9f, false,
+                      0.75f, 0.7f, 0.3f, kMelodyA, 0.85f, 0};
+    s.hit(s.t(80), {57, 64, 69, 72}, 0.9f, 0.85f, 0.5f);
+    s.play(80, 4, kProgA, st);
+    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(95 + i * 0.25), 50.0f - 3 * i, 0.4f + 0.08f * i);
+}
 
-    // Scene 3 (cue 16): broken beat over F G Em Am; tiles come and go.
-    crash(m, s.t(96), 0.8f, s.rng);
-    boom(m, s.t(96), 0.7f);
-    groove(96, 4, progC, nullptr, K_BREAK, S_GHOST, H_8, 0);
-    crash(m, s.t(112), 0.6f, s.rng);
-    groove(112, 8, progC, kMelodyC, K_BREAK, S_GHOST, H_16, 0);
-    // A tile appears (cues 17, 19, 21, 23): bells; it fades away (18, 20, 22, 24): a falling sweep.
-    float bellNote = 81;
-    for (int c : {17, 19, 21, 23}) {
-        bell(m, cueTime(c), bellNote, 0.9f, -0.3f);
-        bell(m, cueTime(c), bellNote + 7, 0.5f, 0.3f);
-        bellNote += 2;
+// Cues 16 to 24: scene 3, a broken beat with an acid bass over F G Em Am;
+// four bars bare, then pad, arpeggio and theme. Tiles appear (bells) and
+// fade away (a falling sweep and toms).
+void sceneThree(Song& s) {
+    Mix& m = s.mix;
+    const Style bare = {K_BREAK, S_GHOST, H_8, NONE, 0.6f, "r-rr-o-r", "r-r-or-f", 0.45f, true,
+                        0, 0, 0, nullptr, 0, 0};
+    Style full = bare;
+    full.hats = H_16;
+    full.drums = 0.9f;
+    full.bass = 0.55f;
+    full.pad = 0.6f;
+    full.padBright = 0.5f;
+    full.arp = 0.22f;
+    full.melody = kMelodyC;
+    full.lead = 0.75f;
+    crash(m, s.t(96), 0.5f, s.rng);
+    s.play(96, 4, kProgC, bare);
+    for (int bar = 0; bar < 4; ++bar) bell(m, s.t(96 + bar * 4 + 2.5), kProgC[bar].pad[3] + 24, 0.3f, -0.3f);
+    s.play(112, 7, kProgC, full);
+    // Half a bar on E, the climax's dominant: cue 24 at beat 142 ends the groove.
+    s.drums(140, full, 8);
+    s.bassBar(140, E, full, true);
+    s.padBar(140, E, 4, 0.5f, 0.4f);
+    // The bells climb A B C D, each with a note of its chord (F Em F Em) above.
+    const std::pair<int, std::array<float, 2>> tiles[4] = {{17, {81, 84}}, {19, {83, 86}}, {21, {84, 89}}, {23, {86, 91}}};
+    for (const auto& [c, notes] : tiles) {
+        bell(m, cueTime(c), notes[0], 0.7f, -0.3f);
+        bell(m, cueTime(c), notes[1], 0.4f, 0.3f);
     }
     for (int c : {18, 20, 22, 24}) {
-        sweep(m, cueTime(c), cueTime(c) + 1.2, 0.6f, false, s.rng);
-        tom(m, cueTime(c), 47, 0.9f);
-        tom(m, cueTime(c), 40, 0.6f);
-        snare(m, cueTime(c), 0.7f, s.rng);
+        sweep(m, cueTime(c), cueTime(c) + 1.0, 0.5f, false, s.rng);
+        tom(m, cueTime(c), 47, 0.7f);
+        tom(m, cueTime(c), 40, 0.45f);
+        snare(m, cueTime(c), 0.6f, s.rng);
     }
-    for (int i = 0; i < 8; ++i) snare(m, s.t(142 + i * 0.25), 0.25f + 0.08f * i, s.rng);
+    // The break into the climax: a snare roll.
+    for (int i = 0; i < 6; ++i) snare(m, s.t(142.5 + i * 0.25), 0.2f + 0.08f * i, s.rng);
+}
 
-    // Scene 4 (cue 25): the climax; theme an octave up.
-    crash(m, s.t(144), 0.9f, s.rng);
-    stab(m, s.t(144), {57, 64, 69, 72, 76}, 1.0f, s.rng);
-    boom(m, s.t(144), 0.8f);
-    groove(144, 4, progA, kMelodyA, K_FULL, S_BACK, H_16, 12);
-    // Cue 26: the camera shakes; double-time hats and a rising close.
-    crash(m, s.t(160), 0.9f, s.rng);
-    stab(m, s.t(160), {53, 60, 65, 69}, 0.9f, s.rng);
-    groove(160, 3, progB, kMelodyA, K_FOUR, S_BACK, H_16, 12);
-    // A three-beat bar with a snare roll into the finale.
-    s.padBar(172, E, 3, 0.9f, 0.8f);
-    s.bassBar(172, 40, "r-r-r---", 0.85f);
-    for (int i = 0; i < 12; ++i) snare(m, s.t(172 + i * 0.25), 0.3f + 0.05f * i, s.rng);
-    s.kickAt(172, 0.9f);
-    sweep(m, s.t(172), s.t(175), 0.6f, true, s.rng);
+// Cues 25 and 26: the climax, four to the floor with claps, the theme an
+// octave up; then the close over Dm Am Bb E with double-time hats, and a
+// three-beat bar that builds into the finale.
+void climax(Song& s) {
+    Mix& m = s.mix;
+    const Style st = {K_FOUR, S_BACK, H_OPEN, C_BACK, 1.2f, "r-rro-rm", "r-rrf-or", 1.0f, false,
+                      0.9f, 0.8f, 0.35f, kMelodyA, 0.9f, 12};
+    s.hit(s.t(144), {57, 64, 69, 72, 76}, 1.0f, 0.9f, 0.6f);
+    s.play(144, 4, kProgA, st);
+    crash(m, s.t(152), 0.7f, s.rng);
+    Style close = st;
+    close.hats = H_16;
+    close.drums = 1.3f;
+    close.melody = kMelodyD;
+    close.transpose = 0;
+    s.hit(s.t(160), {53, 60, 65, 69}, 0.9f, 0.9f, 0);
+    s.play(160, 3, kProgB, close);
+    // The three-beat bar on E: drums out, the lead climbing, a snare roll and
+    // a riser, then air.
+    s.padBar(172, E, 3, 0.4f, 0.6f);
+    s.melody(172, kMelodyD[3], 0.6f, 0);
+    bass(m, s.t(172), s.len(172, 2.5), 40, 0.4f, nullptr);
+    s.kickAt(172, 0.8f);
+    for (int i = 0; i < 10; ++i) snare(m, s.t(172 + i * 0.25), 0.1f + 0.045f * i, s.rng);
+    s.riser(172, 175, 0.4f);
+}
 
-    // Finale (cue 27): the last hit and a long A minor (add 9) chord dying away.
+// Cue 27: the last and biggest hit, an A minor (add 9) chord and bells dying
+// away within three seconds, while the show slows the music to a stop.
+void finale(Song& s) {
+    Mix& m = s.mix;
     double fin = s.t(175);
-    stab(m, fin, {45, 57, 64, 69, 71, 72}, 1.0f, s.rng);
-    crash(m, fin, 1.0f, s.rng);
-    boom(m, fin, 1.0f);
+    s.hit(fin, {45, 57, 64, 69, 71, 72, 76}, 1.2f, 1.0f, 0.5f);
+    stab(m, fin, {81, 84, 88}, 1.0f, s.rng);
+    crash(m, fin, 0.9f, s.rng);
     s.kickAt(175, 1.0f);
-    pad(m, fin, 4.5, {57, 60, 64, 69, 71}, 0.9f, 0.5f, nullptr);
-    bass(m, fin, 3.5, 33, 0.7f, nullptr);
-    bell(m, fin + 1.0, 81, 0.6f, -0.4f);
-    bell(m, fin + 1.7, 76, 0.5f, 0.4f);
-    bell(m, fin + 2.4, 72, 0.45f, -0.2f);
-    bell(m, fin + 3.1, 69, 0.5f, 0.2f);
+    clap(m, fin, 0.9f, s.rng);
+    snare(m, fin, 0.9f, s.rng);
+    pad(m, fin, 0.2, {57, 60, 64, 69, 71}, 1.8f, 0.7f, nullptr, 1.5f);
+    bass(m, fin, 1.2, 33, 0.7f, nullptr);
+    const float bells[4] = {81, 76, 72, 69};
+    for (int i = 0; i < 4; ++i) bell(m, fin + 0.35 * (i + 1), bells[i], 0.45f - 0.05f * i, i % 2 ? 0.4f : -0.4f);
+}
 
+std::vector<float> composeMusic(std::vector<float>& right, double seconds) {
+    Song s(static_cast<size_t>(seconds * kRate));
+    intro(s);
+    interludeA(s);
+    drift(s);
+    sceneTwo(s);
+    interludeB(s);
+    groove(s);
+    sceneThree(s);
+    climax(s);
+    finale(s);
+    Mix& m = s.mix;
     applyEffects(m, static_cast<float>(0.75 * 60 / 89), 1.0f);
     // Fade the last tail to true silence before the end of the file.
-    size_t end = m.frames(), fadeStart = static_cast<size_t>((fin + 6.0) * kRate);
+    size_t end = m.frames(), fadeStart = static_cast<size_t>((s.t(175) + 6.0) * kRate);
     for (size_t i = fadeStart; i < end; ++i) {
         float g = std::max(0.0f, 1 - static_cast<float>(i - fadeStart) / (kRate * 2.0f));
         m.l[i] *= g * g;

@@ -28,10 +28,11 @@ void kick(Mix& m, double t, float vel) {
 void snare(Mix& m, double t, float vel, Rng& rng) {
     long n0 = frameAt(t);
     Svf f;
+    f.tune(5200, 0.7f);
     double ph = 0;
     for (long i = 0; i < kRate * 0.35; ++i) {
         float s = static_cast<float>(i) / kRate;
-        float noise = f.run(rng.range(-1, 1), 5200, 0.7f).band;
+        float noise = f.step(rng.range(-1, 1)).band;
         ph += (185 - 40 * std::min(1.0f, s * 30)) / kRate;
         float tone = std::sin(2 * kPi * static_cast<float>(ph)) * std::exp(-s * 30);
         float v = vel * (0.75f * noise * std::exp(-s * 15) * 1.8f + 0.5f * tone);
@@ -42,10 +43,11 @@ void snare(Mix& m, double t, float vel, Rng& rng) {
 void hat(Mix& m, double t, float vel, bool open, Rng& rng) {
     long n0 = frameAt(t);
     Svf f;
+    f.tune(8500, 0.9f);
     float decay = open ? 9.0f : 55.0f;
     for (long i = 0; i < kRate * (open ? 0.4 : 0.09); ++i) {
         float s = static_cast<float>(i) / kRate;
-        float v = f.run(rng.range(-1, 1), 8500, 0.9f).high * std::exp(-s * decay);
+        float v = f.step(rng.range(-1, 1)).high * std::exp(-s * decay);
         m.add(n0 + i, vel * v * 0.55f, 0.3f, 0.06f, 0.0f);
     }
 }
@@ -53,11 +55,13 @@ void hat(Mix& m, double t, float vel, bool open, Rng& rng) {
 void crash(Mix& m, double t, float vel, Rng& rng) {
     long n0 = frameAt(t);
     Svf f1, f2;
+    f1.tune(6200, 0.6f);
+    f2.tune(6800, 0.6f);
     for (long i = 0; i < kRate * 2.6; ++i) {
         float s = static_cast<float>(i) / kRate;
         float env = std::exp(-s * 1.9f) * std::min(1.0f, s * 800);
-        float a = f1.run(rng.range(-1, 1), 6200, 0.6f).high;
-        float b = f2.run(rng.range(-1, 1), 6800, 0.6f).high;
+        float a = f1.step(rng.range(-1, 1)).high;
+        float b = f2.step(rng.range(-1, 1)).high;
         m.add(n0 + i, vel * a * env * 0.45f, -0.45f, 0.25f, 0);
         m.add(n0 + i, vel * b * env * 0.45f, 0.45f, 0.25f, 0);
     }
@@ -65,10 +69,11 @@ void crash(Mix& m, double t, float vel, Rng& rng) {
 
 void tom(Mix& m, double t, float midi, float vel) {
     long n0 = frameAt(t);
+    const float hz = midiHz(midi);
     double ph = 0;
     for (long i = 0; i < kRate * 0.5; ++i) {
         float s = static_cast<float>(i) / kRate;
-        ph += midiHz(midi) * (1 + 0.6f * std::exp(-s * 20)) / kRate;
+        ph += hz * (1 + 0.6f * std::exp(-s * 20)) / kRate;
         float v = std::sin(2 * kPi * static_cast<float>(ph)) * std::exp(-s * 7);
         m.add(n0 + i, vel * v, (midi - 50) / 20.0f, 0.25f, 0);
     }
@@ -94,8 +99,9 @@ void bass(Mix& m, double t, double dur, float midi, float vel, const std::vector
 }
 
 void pad(Mix& m, double t, double dur, const std::vector<float>& midis, float vel, float bright,
-         const std::vector<float>* duck) {
-    long n0 = frameAt(t), len = frameAt(dur + 1.2);
+         const std::vector<float>* duck, float release) {
+    // The tail is cut 42 dB down, over the last 50 ms.
+    long n0 = frameAt(t), len = frameAt(dur + 4.8 / release), fade = kRate / 20;
     const float det[3] = {-0.11f, 0.0f, 0.13f};
     for (size_t k = 0; k < midis.size(); ++k) {
         Saw osc[2][3];
@@ -103,16 +109,28 @@ void pad(Mix& m, double t, double dur, const std::vector<float>& midis, float ve
         // Each voice starts at a distinct phase so the unison does not cancel.
         for (int c = 0; c < 2; ++c)
             for (int j = 0; j < 3; ++j) osc[c][j].phase = std::fmod(0.17 * (k + 1) + 0.31 * j + 0.43 * c, 1.0);
+        float hz[2][3];
+        for (int j = 0; j < 3; ++j) {
+            hz[0][j] = midiHz(midis[k] + det[j] + 0.03f);
+            hz[1][j] = midiHz(midis[k] - det[j] - 0.03f);
+        }
         for (long i = 0; i < len; ++i) {
             float s = static_cast<float>(i) / kRate;
-            float env = std::min(1.0f, s / 0.35f) * (s < dur ? 1.0f : std::exp(-(s - static_cast<float>(dur)) * 4));
+            float env = std::min(1.0f, s / 0.35f) *
+                        (s < dur ? 1.0f : std::exp(-(s - static_cast<float>(dur)) * release)) *
+                        std::min(1.0f, static_cast<float>(len - i) / fade);
             float xl = 0, xr = 0;
             for (int j = 0; j < 3; ++j) {
-                xl += osc[0][j].next(midiHz(midis[k] + det[j] + 0.03f));
-                xr += osc[1][j].next(midiHz(midis[k] - det[j] - 0.03f));
+                xl += osc[0][j].next(hz[0][j]);
+                xr += osc[1][j].next(hz[1][j]);
             }
-            float cut = (900 + 1600 * bright) * (1 + 0.15f * std::sin(s * 1.3f + k));
-            float l = fl.run(xl, cut, 0.8f).low, r = fr.run(xr, cut, 0.8f).low;
+            // The cutoff drifts slowly: retuned every 16 samples.
+            if (i % 16 == 0) {
+                float cut = (900 + 1600 * bright) * (1 + 0.15f * std::sin(s * 1.3f + k));
+                fl.tune(cut, 0.8f);
+                fr.tune(cut, 0.8f);
+            }
+            float l = fl.step(xl).low, r = fr.step(xr).low;
             float g = vel * env * 0.16f * duckAt(duck, n0 + i);
             m.add(n0 + i, l * g, -0.8f, 0.45f, 0.05f);
             m.add(n0 + i, r * g, 0.8f, 0.45f, 0.05f);
@@ -159,9 +177,9 @@ void stab(Mix& m, double t, const std::vector<float>& midis, float vel, Rng& rng
         a.phase = 0.1 * k;
         b.phase = 0.37 + 0.1 * k;
         Svf f;
+        const float hz = midiHz(midis[k]);
         for (long i = 0; i < kRate * 0.7; ++i) {
             float s = static_cast<float>(i) / kRate;
-            float hz = midiHz(midis[k]);
             float x = a.next(hz * 0.997f) + b.next(hz * 1.004f);
             float env = std::min(1.0f, s * 600) * std::exp(-s * 5.5f);
             float y = f.run(x, 600 + 5000 * std::exp(-s * 9), 0.9f).low;
@@ -169,9 +187,10 @@ void stab(Mix& m, double t, const std::vector<float>& midis, float vel, Rng& rng
         }
     }
     Svf nf;
+    nf.tune(2500, 0.7f);
     for (long i = 0; i < kRate * 0.25; ++i) {
         float s = static_cast<float>(i) / kRate;
-        m.add(n0 + i, vel * nf.run(rng.range(-1, 1), 2500, 0.7f).band * std::exp(-s * 22) * 0.8f, 0, 0.4f, 0);
+        m.add(n0 + i, vel * nf.step(rng.range(-1, 1)).band * std::exp(-s * 22) * 0.8f, 0, 0.4f, 0);
     }
 }
 
@@ -205,8 +224,36 @@ void boom(Mix& m, double t, float vel) {
     for (long i = 0; i < kRate * 2.5; ++i) {
         float s = static_cast<float>(i) / kRate;
         ph += (38 + 50 * std::exp(-s * 8)) / kRate;
-        float v = std::sin(2 * kPi * static_cast<float>(ph)) * std::exp(-s * 1.6f) * std::min(1.0f, s * 500);
-        m.add(n0 + i, vel * v, 0, 0.1f, 0);
+        float env = std::exp(-s * 1.6f) * std::min(1.0f, s * 500) * std::min(1.0f, (2.5f - s) * 5);
+        m.add(n0 + i, vel * std::sin(2 * kPi * static_cast<float>(ph)) * env, 0, 0.1f, 0);
+    }
+}
+
+// Hand claps: three quick noise bursts, then a short, roomy tail.
+void clap(Mix& m, double t, float vel, Rng& rng) {
+    long n0 = frameAt(t);
+    Svf f;
+    f.tune(1300, 1.1f);
+    for (long i = 0; i < kRate * 0.3; ++i) {
+        float s = static_cast<float>(i) / kRate;
+        float env = s < 0.027f ? std::exp(-std::fmod(s, 0.009f) * 350) : 0.8f * std::exp(-(s - 0.027f) * 22);
+        float v = f.step(rng.range(-1, 1)).band * env * std::min(1.0f, s * 3000);
+        m.add(n0 + i, vel * v * 1.6f, -0.1f, 0.35f, 0.05f);
+    }
+}
+
+void acid(Mix& m, double t, double dur, float midi, float vel, bool accent, const std::vector<float>* duck) {
+    long n0 = frameAt(t), len = frameAt(dur) + kRate / 40;
+    Saw osc;
+    Svf f;
+    const float hz = midiHz(midi), sweep = accent ? 2600.0f : 1300.0f;
+    for (long i = 0; i < len; ++i) {
+        float s = static_cast<float>(i) / kRate;
+        if (i % 8 == 0) f.tune(220 + sweep * std::exp(-s * (accent ? 9.0f : 16.0f)), accent ? 7.0f : 5.0f);
+        float gate = s < dur ? 1.0f : std::exp(-(s - static_cast<float>(dur)) * 150);
+        float env = std::min(1.0f, s * 500) * gate * (accent ? 1.0f : 0.8f);
+        float y = std::tanh(1.8f * f.step(osc.next(hz)).low) * env;
+        m.add(n0 + i, vel * y * 0.5f * duckAt(duck, n0 + i), 0.1f, 0.05f, 0.15f);
     }
 }
 

@@ -26,17 +26,29 @@ struct Mix {
 };
 
 // Zero-delay-feedback state-variable filter (low, band, high outputs).
+// run() retunes at every sample; tune() then step() keep a slowly moving
+// cutoff's coefficients for several samples, which saves the tangent.
 struct Svf {
     float ic1 = 0, ic2 = 0;
+    float k = 1, a1 = 0, a2 = 0, a3 = 0;
     struct Out { float low, band, high; };
-    Out run(float x, float cutoff, float q) {
+    void tune(float cutoff, float q) {
         cutoff = std::min(cutoff, kRate * 0.45f);
-        float g = std::tan(kPi * cutoff / kRate), k = 1 / q;
-        float a1 = 1 / (1 + g * (g + k)), a2 = g * a1, a3 = g * a2;
+        float g = std::tan(kPi * cutoff / kRate);
+        k = 1 / q;
+        a1 = 1 / (1 + g * (g + k));
+        a2 = g * a1;
+        a3 = g * a2;
+    }
+    Out step(float x) {
         float v3 = x - ic2, v1 = a1 * ic1 + a2 * v3, v2 = ic2 + a2 * ic1 + a3 * v3;
         ic1 = 2 * v1 - ic1;
         ic2 = 2 * v2 - ic2;
         return {v2, v1, x - k * v1 - v2};
+    }
+    Out run(float x, float cutoff, float q) {
+        tune(cutoff, q);
+        return step(x);
     }
 };
 
@@ -64,14 +76,18 @@ void hat(Mix& m, double t, float vel, bool open, Rng& rng);
 void crash(Mix& m, double t, float vel, Rng& rng);
 void tom(Mix& m, double t, float midi, float vel);
 void bass(Mix& m, double t, double dur, float midi, float vel, const std::vector<float>* duck);
+// Held for `dur`, then dies away at `release` (exp(-release * seconds)).
 void pad(Mix& m, double t, double dur, const std::vector<float>& midis, float vel, float bright,
-         const std::vector<float>* duck);
+         const std::vector<float>* duck, float release = 4);
 void lead(Mix& m, double t, double dur, float midi, float fromMidi, float vel, float pan);
 void pluck(Mix& m, double t, float midi, float vel, float pan, Rng& rng);
 void stab(Mix& m, double t, const std::vector<float>& midis, float vel, Rng& rng);
 void bell(Mix& m, double t, float midi, float vel, float pan);
 void sweep(Mix& m, double t0, double t1, float vel, bool rising, Rng& rng);
 void boom(Mix& m, double t, float vel);
+void clap(Mix& m, double t, float vel, Rng& rng);
+// A resonant, squelchy saw bass note; accented notes open the filter wider.
+void acid(Mix& m, double t, double dur, float midi, float vel, bool accent, const std::vector<float>* duck);
 
 // Effects and mastering.
 void applyEffects(Mix& m, float delaySeconds, float reverbMix);
