@@ -15,6 +15,7 @@ extern "C" {
 #include <tuple>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -85,7 +86,8 @@ bool decodeFile(const std::string& path, Decoded& out) {
 class Capture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(exists("DATA/.complete")) << "DATA/ is missing: run `make data`"; }
-    std::string dir = ::testing::TempDir();
+    // Named for this process, so that test runs side by side keep apart.
+    std::string dir = ::testing::TempDir() + "velkor-" + std::to_string(getpid()) + "-";
 };
 
 }  // namespace
