@@ -4,7 +4,6 @@
 // of rows, which the workers draw in parallel.
 #include "platform/rm/render.h"
 
-#include "platform/rm/workers.h"
 
 namespace rm {
 
@@ -305,6 +304,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     if (!target.color) return D3DRM_OK;
     clipRect(target);
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
+    wakeWorkers();
     const float scale = (float)device->scale;
     cx = (x + w * 0.5f) * scale;
     cy = (y + h * 0.5f) * scale;

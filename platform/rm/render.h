@@ -3,6 +3,7 @@
 // rows drawn on the workers) in render.cpp.
 #pragma once
 #include "platform/rm/objects.h"
+#include "platform/rm/workers.h"
 #include "platform/sys.h"
 
 namespace rm {
@@ -211,6 +212,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     }
     HRESULT Clear() override {
         Guard g(g_lock);
+        wakeWorkers();  // a pass begins: they wake while it gets ready
         device->chooseScale();
         RTarget t = device->target();
         if (!t.depth) return D3DRM_OK;

@@ -14,8 +14,10 @@ namespace {
 
 constexpr int kMaxThreads = 64;
 
-// How long a worker looks for the next job before it sleeps.
-constexpr auto kSpin = std::chrono::microseconds(50);
+// How long a worker looks for the next job before it sleeps: a frame's jobs
+// come within this of each other, and of the call that wakes the workers as
+// a pass begins.
+constexpr auto kSpin = std::chrono::microseconds(250);
 
 inline void relax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -94,6 +96,20 @@ Pool& pool() {
 int renderThreads() { return pool().wanted.load(); }
 
 void setRenderThreads(int count) { pool().wanted = std::clamp(count, 1, kMaxThreads); }
+
+void wakeWorkers() {
+    Pool& p = pool();
+    const int helpers = p.wanted.load() - 1;
+    if (helpers <= 0) return;
+    {
+        std::lock_guard<std::mutex> guard(p.lock);
+        if ((int)p.threads.size() < helpers) return;  // the first job makes them
+        p.helpers = helpers;
+        p.open = false;  // a call to be ready, not a job
+        p.generation++;
+    }
+    p.wake.notify_all();
+}
 
 void runParts(int parts, PartFn fn, void* context) {
     Pool& p = pool();

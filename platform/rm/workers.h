@@ -12,6 +12,11 @@ using PartFn = void (*)(void* context, int part);
 // thread; returns when every part is done. One job at a time.
 void runParts(int parts, PartFn fn, void* context);
 
+// Wakes the workers ahead of the jobs of a pass, so that they are looking for
+// work when the first comes rather than still waking; they sleep again if none
+// comes soon.
+void wakeWorkers();
+
 // Threads that draw, the calling one included: VELKOR_THREADS when it holds a
 // number from 1 to 64, otherwise one per processor.
 int renderThreads();
