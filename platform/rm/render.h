@@ -217,12 +217,19 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         RTarget t = device->target();
         if (!t.depth) return D3DRM_OK;
         clipRect(t);
-        for (int row = t.y0; row < t.y1; row++) {
+        target = t;  // the rows are cleared band by band on the workers
+        runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
+            static_cast<Viewport*>(self)->clearBand(band);
+        }, this);
+        return D3DRM_OK;
+    }
+    void clearBand(int band) {
+        const RTarget& t = target;
+        for (int row = t.y0 + band * kBandRows; row < std::min(t.y0 + (band + 1) * kBandRows, t.y1); row++) {
             std::fill(t.depth + (size_t)row * t.dpitch + t.x0, t.depth + (size_t)row * t.dpitch + t.x1, 0.0f);
             if (device->clipper)
                 std::fill(t.color + (size_t)row * t.pitch + t.x0, t.color + (size_t)row * t.pitch + t.x1, 0u);
         }
-        return D3DRM_OK;
     }
 
     bool persp() const { return projection != D3DRMPROJECT_ORTHOGRAPHIC; }
