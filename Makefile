@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean
+.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64
 
 run: build data
 	./$(BUILD)/velkor
@@ -48,6 +48,26 @@ asan-unit: data
 
 tsan:
 	$(MAKE) test BUILD=build-tsan CMAKE_FLAGS="-DVELKOR_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+
+# 64-bit ARM (aarch64-linux-gnu): a cross build with Debian's cross compiler
+# and the arm64 builds of the libraries (multiarch), in its own folder. Its
+# tests (without the runs of the whole show) run under qemu's user-mode
+# emulator, and so does a 40-second capture, whose trace and shots are
+# compared with the native build's (tools/compare-arm64.py).
+ARM64_BUILD ?= build-arm64
+
+arm64:
+	@sh tools/install-deps-arm64.sh
+	@if [ ! -f $(ARM64_BUILD)/build.ninja ] || [ -n "$(strip $(CMAKE_FLAGS))" ]; then \
+	  cmake -S . -B $(ARM64_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake $(CMAKE_FLAGS); \
+	fi
+	cmake --build $(ARM64_BUILD) -j $(JOBS)
+
+test-arm64: arm64 data
+	@status=0; \
+	ctest --test-dir $(ARM64_BUILD) --output-on-failure -j $(JOBS) -E '$(WHOLE_SHOW)' || status=1; \
+	python3 tools/compare-arm64.py --native $(BUILD) --arm64 $(ARM64_BUILD) --out $(ARM64_BUILD)/compare || status=1; \
+	exit $$status
 
 clean:
 	rm -rf build build-asan build-tsan
