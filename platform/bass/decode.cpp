@@ -352,7 +352,11 @@ void decodeInto(BassMp3Reader& r, int16_t* dst, int64_t n, bool loop) {
         if (r.seekToStart) {
             r.seekToStart = false;
             r.passDone = 0;
-            if (mpg123_seek(r.mh, 0, SEEK_SET) < 0) {
+            // Reopened rather than sought back: a seek keeps some of the
+            // synthesis state of the pass before, and on some processors
+            // (ARM's) that changes the next pass in its last bits.
+            mpg123_close(r.mh);
+            if (mpg123_open(r.mh, r.path.c_str()) != MPG123_OK) {
                 fail(r, mpg123_strerror(r.mh));
                 continue;
             }
