@@ -261,6 +261,7 @@ void Viewport::drawBands() {
 
 void Viewport::drawBand(int band) {
     const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+    if (clearing) clearDepthRows(target, y0, y1);
     if (device->scaled())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
     const auto& binned = device->binned;
@@ -305,6 +306,12 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     clipRect(target);
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
     wakeWorkers();
+    // A waiting clear of this rectangle is done by the bands as they are drawn.
+    const RTarget& c = device->depthClear;
+    clearing = device->depthPending && c.depth == target.depth && c.dpitch == target.dpitch && c.x0 == target.x0 &&
+               c.x1 == target.x1 && c.y0 == target.y0 && c.y1 == target.y1;
+    if (!clearing) flushDepth();
+    device->depthPending = false;
     const float scale = (float)device->scale;
     cx = (x + w * 0.5f) * scale;
     cy = (y + h * 0.5f) * scale;

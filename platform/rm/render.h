@@ -63,6 +63,11 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     // band first, so that no worker is left with a long one at the end).
     std::vector<const RasterSetup*> drawn, binned;
     std::vector<uint32_t> bandStart, bandOrder;
+    // A viewport's clear of the depth buffer waits for its pass, which clears
+    // each band's rows just before drawing them, while they are in the cache.
+    // `depthClear` is that rectangle (color unused) when `depthPending`.
+    RTarget depthClear;
+    bool depthPending = false;
     // A full-screen device may draw its 3D larger than its surface, at the
     // screen's own resolution, and with 2 x 2 samples a pixel for smooth
     // edges: then into `detail`, which starts each pass as the surface's
@@ -185,6 +190,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     float ambient[3] = {0, 0, 0};
     Xf view;
     RTarget target;
+    bool clearing = false;  // this pass clears the depth of its bands
 
     ~Viewport() override {
         if (device) device->Release();
@@ -217,19 +223,35 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         RTarget t = device->target();
         if (!t.depth) return D3DRM_OK;
         clipRect(t);
-        target = t;  // the rows are cleared band by band on the workers
-        runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
-            static_cast<Viewport*>(self)->clearBand(band);
-        }, this);
+        flushDepth();  // another rectangle's clear still waiting is done now
+        device->depthClear = t;
+        device->depthPending = true;
+        if (device->clipper) {  // the device's own picture, cleared band by band on the workers
+            target = t;
+            runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
+                static_cast<Viewport*>(self)->clearColourBand(band);
+            }, this);
+        }
         return D3DRM_OK;
     }
-    void clearBand(int band) {
-        const RTarget& t = target;
-        for (int row = t.y0 + band * kBandRows; row < std::min(t.y0 + (band + 1) * kBandRows, t.y1); row++) {
+    static void clearDepthRows(const RTarget& t, int y0, int y1) {
+        for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
             std::fill(t.depth + (size_t)row * t.dpitch + t.x0, t.depth + (size_t)row * t.dpitch + t.x1, 0.0f);
-            if (device->clipper)
-                std::fill(t.color + (size_t)row * t.pitch + t.x0, t.color + (size_t)row * t.pitch + t.x1, 0u);
-        }
+    }
+    void clearColourBand(int band) {
+        const RTarget& t = target;
+        for (int row = t.y0 + band * kBandRows; row < std::min(t.y0 + (band + 1) * kBandRows, t.y1); row++)
+            std::fill(t.color + (size_t)row * t.pitch + t.x0, t.color + (size_t)row * t.pitch + t.x1, 0u);
+    }
+    // Does a waiting depth clear now, band by band on the workers.
+    void flushDepth() {
+        if (!device->depthPending) return;
+        device->depthPending = false;
+        const RTarget& t = device->depthClear;
+        runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
+            const RTarget& c = static_cast<Device*>(self)->depthClear;
+            clearDepthRows(c, c.y0 + band * kBandRows, c.y0 + (band + 1) * kBandRows);
+        }, device);
     }
 
     bool persp() const { return projection != D3DRMPROJECT_ORTHOGRAPHIC; }
