@@ -232,15 +232,23 @@ void BM_Full3DPassAt1440x1080Smooth(benchmark::State& state) {
 }
 BENCHMARK(BM_Full3DPassAt1440x1080Smooth)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
 
-// The same pass drawn pixel by pixel, as on processors without AVX2.
-void BM_Full3DPassSinglePixel(benchmark::State& state) {
+// The same pass on one thread with each pixel loop: eight pixels at a time
+// (/1) and pixel by pixel, as on processors without AVX2 (/0).
+void BM_Full3DPassOneThreadLoop(benchmark::State& state) {
     ReferenceScene& s = scene();
-    rm::rasterUseWide(false);
-    s.pass();
-    for (auto _ : state) s.pass();
-    rm::rasterUseWide(true);
+    const int threads = rm::renderThreads();
+    const bool wide = rm::rasterWide();
+    rm::setRenderThreads(1);
+    if (rm::rasterUseWide(state.range(0) != 0) != (state.range(0) != 0)) {
+        state.SkipWithError("no eight-pixel loop on this processor");
+    } else {
+        s.pass();
+        for (auto _ : state) s.pass();
+    }
+    rm::rasterUseWide(wide);
+    rm::setRenderThreads(threads);
 }
-BENCHMARK(BM_Full3DPassSinglePixel)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Full3DPassOneThreadLoop)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond);
 
 // The same pass without texturing or blending cost: geometry and set-up only
 // (every mesh scaled to nothing on screen would skip set-up; instead, the

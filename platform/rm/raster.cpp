@@ -573,6 +573,8 @@ bool rasterUseWide(bool on) {
     return g_wide;
 }
 
+bool rasterWide() { return g_wide; }
+
 bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                  unsigned flags, RasterSetup& s) {
     s.yStart = 0;

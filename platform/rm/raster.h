@@ -98,6 +98,7 @@ bool rasterTriangle(const RTarget& target, const RVert& a, const RVert& b, const
 // one, which draw the same pictures; returns whether the eight-pixel loop is
 // now in use.
 bool rasterUseWide(bool on);
+bool rasterWide();  // whether the eight-pixel loop is in use
 
 // Guard band in pixels beyond the clip rectangle that projected geometry may
 // reach; the caller clips against it.
