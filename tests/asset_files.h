@@ -22,14 +22,9 @@ struct Bytes {
     Bytes& u16(uint16_t v) { return raw(&v, 2); }
     Bytes& i32(int32_t v) { return raw(&v, 4); }
     Bytes& f32(float v) { return raw(&v, 4); }
-    Bytes& pad(size_t n) {
-        data.insert(data.end(), n, 0xEE);
-        return *this;
-    }
+    Bytes& pad(size_t n) { return data.insert(data.end(), n, 0xEE), *this; }
     Bytes& raw(const void* p, size_t n) {
-        auto* b = static_cast<const uint8_t*>(p);
-        data.insert(data.end(), b, b + n);
-        return *this;
+        return data.insert(data.end(), static_cast<const uint8_t*>(p), static_cast<const uint8_t*>(p) + n), *this;
     }
     // Record order in the file: x, z, y.
     Bytes& point(float x, float y, float z) { return f32(x).f32(z).f32(y); }
@@ -38,9 +33,7 @@ struct Bytes {
     Bytes& key(int32_t frame, float x, float y, float z) { return i32(frame).pad(2).point(x, y, z); }
 };
 
-struct Rgb {
-    uint8_t r, g, b;
-};
+struct Rgb { uint8_t r, g, b; };
 
 // A JPEG (4:4:4, accurate DCT) of the given pixels; at quality 100 a flat
 // colour comes back within 1 or 2 of each channel.

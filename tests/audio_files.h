@@ -15,53 +15,29 @@ namespace audiotest {
 // A fresh directory under /tmp, removed by nobody (tests are short).
 inline std::string tempDir() {
     char name[] = "/tmp/velkor-audio-XXXXXX";
-    const char* dir = mkdtemp(name);
-    return dir ? dir : "/tmp";
+    return mkdtemp(name) ? name : "/tmp";
 }
 
 // PCM WAV; `samples` interleaved, 8-bit data taken from the upper byte.
 inline bool writeWav(const std::string& path, int rate, int channels, int bits, const std::vector<int16_t>& samples) {
-    std::vector<uint8_t> data;
-    for (int16_t s : samples) {
-        if (bits == 8) data.push_back((uint8_t)((s >> 8) + 128));
-        else data.insert(data.end(), {(uint8_t)(s & 0xFF), (uint8_t)((uint16_t)s >> 8)});
-    }
-    // The RIFF header of a PCM file (little-endian, no padding in the layout).
-    struct {
-        char riff[4] = {'R', 'I', 'F', 'F'};
-        uint32_t size;
-        char wave[8] = {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '};
-        uint32_t formatSize = 16;
-        uint16_t format = 1, channels;
-        uint32_t rate, byteRate;
-        uint16_t blockAlign, bits;
-        char dataTag[4] = {'d', 'a', 't', 'a'};
-        uint32_t dataSize;
-    } h;
-    static_assert(sizeof h == 44);
-    h.size = 36 + (uint32_t)data.size(), h.channels = (uint16_t)channels, h.rate = rate;
-    h.byteRate = rate * channels * bits / 8, h.blockAlign = (uint16_t)(channels * bits / 8), h.bits = (uint16_t)bits;
-    h.dataSize = (uint32_t)data.size();
+    std::string file;
+    auto put = [&file](uint32_t value, int bytes) {  // little-endian
+        for (int i = 0; i < bytes; i++) file += (char)(value >> 8 * i);
+    };
+    const uint32_t dataSize = (uint32_t)samples.size() * bits / 8;
+    file += "RIFF", put(36 + dataSize, 4), file += "WAVEfmt ", put(16, 4), put(1, 2), put(channels, 2), put(rate, 4);
+    put(rate * channels * bits / 8, 4), put(channels * bits / 8, 2), put(bits, 2), file += "data", put(dataSize, 4);
+    for (int16_t s : samples) bits == 8 ? put((s >> 8) + 128, 1) : put((uint16_t)s, 2);
     FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(&h, sizeof h, 1, f) == 1 && fwrite(data.data(), 1, data.size(), f) == data.size();
-    return fclose(f) == 0 && ok;
+    bool ok = f && fwrite(file.data(), 1, file.size(), f) == file.size();
+    return f && fclose(f) == 0 && ok;
 }
 
 // Stereo frames of a sine (left) and its negation (right).
 inline std::vector<int16_t> sine(int frames, double hz, int rate, double amplitude) {
     std::vector<int16_t> s((size_t)frames * 2);
-    for (int i = 0; i < frames; i++) {
-        s[i * 2] = (int16_t)std::lrint(amplitude * std::sin(2 * M_PI * hz * i / rate));
-        s[i * 2 + 1] = (int16_t)-s[i * 2];
-    }
-    return s;
-}
-
-// Stereo frames counting up: frame i holds (i mod 32768, -(i mod 32768)).
-inline std::vector<int16_t> ramp(int frames) {
-    std::vector<int16_t> s((size_t)frames * 2);
-    for (int i = 0; i < frames; i++) s[i * 2] = (int16_t)(i % 32768), s[i * 2 + 1] = (int16_t)-(i % 32768);
+    for (int i = 0; i < frames; i++)
+        s[i * 2 + 1] = (int16_t)-(s[i * 2] = (int16_t)std::lrint(amplitude * std::sin(2 * M_PI * hz * i / rate)));
     return s;
 }
 

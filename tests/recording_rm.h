@@ -3,14 +3,15 @@
 // objects keep what they are given (vertices, coordinates, colours, textures,
 // positions, visuals, lights, wraps, keys), and the calls whose order or
 // arguments tests look at land in one log as "object.Call(arguments)"
-// (numbers as %g, colours as %08x). Include it in one file per program.
+// (numbers as %g, colours as %08x). installScene() puts the stand-ins in the
+// program's own globals.
 #pragma once
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -37,33 +38,23 @@ inline void log(const std::string& line) {
     if (g_logging) g_log.push_back(line);
 }
 
-// Every stand-in alive, so that a real object handed to one (a test may mix
-// both) is named "?" instead of being read as a stand-in.
-inline std::set<const void*> g_alive;
-
 template <class Interface>
 struct Named : Interface {
     std::string name;
     int refs = 1;
-    Named() { g_alive.insert(static_cast<Interface*>(this)); }
-    ~Named() { g_alive.erase(static_cast<Interface*>(this)); }
     ULONG AddRef() override { return ++refs; }
     ULONG Release() override { return log(name + ".Release"), --refs; }
 };
 
+// The name of a stand-in (every object handed to one is a stand-in too).
 template <class T>
 std::string nameOf(T* object) {
     if (!object) return "null";
-    if (!g_alive.count(object)) return "?";
     return static_cast<Named<std::remove_reference_t<decltype(*object)>>*>(object)->name;
 }
 
-struct Material : Named<IDirect3DRMMaterial> {
-    float power = 0;
-};
-struct Light : Named<IDirect3DRMLight> {
-    D3DRMLIGHTTYPE type{};
-};
+struct Material : Named<IDirect3DRMMaterial> { float power = 0; };
+struct Light : Named<IDirect3DRMLight> { D3DRMLIGHTTYPE type{}; };
 
 struct Texture : Named<IDirect3DRMTexture> {
     D3DRMIMAGE* image = nullptr;
@@ -78,19 +69,15 @@ struct Texture : Named<IDirect3DRMTexture> {
 struct Mesh : Named<IDirect3DRMMeshBuilder> {
     std::vector<D3DVECTOR> vertices;
     std::vector<std::pair<float, float>> uv;
-    std::vector<std::vector<DWORD>> faces;
+    int faceCount = 0;
     D3DCOLOR colour = 0;
     IDirect3DRMMaterial* material = nullptr;
     IDirect3DRMTexture* texture = nullptr;
 
     HRESULT AddFaces(DWORD count, const D3DVECTOR* v, DWORD, const D3DVECTOR*, const DWORD* data, void**) override {
-        DWORD base = (DWORD)vertices.size();
         vertices.insert(vertices.end(), v, v + count);
         uv.resize(vertices.size(), {0.0f, 0.0f});
-        for (const DWORD* p = data; *p; p += *p + 1) {
-            faces.emplace_back(p + 1, p + 1 + *p);
-            for (DWORD& index : faces.back()) index += base;
-        }
+        for (const DWORD* p = data; *p; p += *p + 1) faceCount++;
         return D3DRM_OK;
     }
     HRESULT Scale(float x, float y, float z) override {
@@ -125,7 +112,7 @@ struct Mesh : Named<IDirect3DRMMeshBuilder> {
         return i < uv.size() ? (uv[i] = {u, v}, D3DRM_OK) : D3DRMERR_BADVALUE;
     }
     int GetVertexCount() override { return (int)vertices.size(); }
-    int GetFaceCount() override { return (int)faces.size(); }
+    int GetFaceCount() override { return faceCount; }
     HRESULT GetVertex(DWORD i, D3DVECTOR* p) override {
         return i < vertices.size() ? (*p = vertices[i], D3DRM_OK) : D3DRMERR_BADVALUE;
     }
@@ -175,23 +162,17 @@ struct Frame : Named<IDirect3DRMFrame> {
     HRESULT SetSortMode(int) override { return D3DRM_OK; }
     HRESULT SetZbufferMode(int) override { return D3DRM_OK; }
     HRESULT GetPosition(IDirect3DRMFrame*, D3DVECTOR* p) override { return *p = position, D3DRM_OK; }
-    HRESULT GetOrientation(IDirect3DRMFrame*, D3DVECTOR* d, D3DVECTOR* u) override {
-        return *d = dir, *u = up, D3DRM_OK;
-    }
+    HRESULT GetOrientation(IDirect3DRMFrame*, D3DVECTOR* d, D3DVECTOR* u) override { return *d = dir, *u = up, D3DRM_OK; }
 };
 
 struct Animation : Named<IDirect3DRMAnimation> {
-    struct Key {
-        float time, x, y, z;
-    };
+    struct Key { float time, x, y, z; };
     std::vector<Key> keys;
     DWORD options = 0;
     IDirect3DRMFrame* frame = nullptr;
     HRESULT SetOptions(DWORD o) override { return options = o, D3DRM_OK; }
     HRESULT AddPositionKey(float t, float x, float y, float z) override { return keys.push_back({t, x, y, z}), D3DRM_OK; }
-    HRESULT SetFrame(IDirect3DRMFrame* f) override {
-        return log(name + ".SetFrame(" + nameOf(f) + ")"), frame = f, D3DRM_OK;
-    }
+    HRESULT SetFrame(IDirect3DRMFrame* f) override { return log(name + ".SetFrame(" + nameOf(f) + ")"), frame = f, D3DRM_OK; }
     HRESULT SetTime(float t) override { return log(name + fmt(".SetTime(%g)", t)), D3DRM_OK; }
 };
 
@@ -208,11 +189,9 @@ struct RM : Named<IDirect3DRM> {
     // A new object named kind + its number in `list`, handed out through out.
     template <class T, class Out>
     T* make(std::vector<T*>& list, const char* kind, Out** out) {
-        auto* object = new T;
-        object->name = kind + std::to_string(list.size());
-        objects.push_back(std::shared_ptr<T>(object));
-        list.push_back(object);
-        return *out = object, object;
+        objects.emplace_back(list.emplace_back(new T));
+        list.back()->name = kind + std::to_string(list.size() - 1);
+        return *out = list.back(), list.back();
     }
     HRESULT QueryInterface(const GUID&, void**) override { return D3DRMERR_BADOBJECT; }
     HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame** out) override {
@@ -237,15 +216,14 @@ struct RM : Named<IDirect3DRM> {
     }
     HRESULT CreateAnimation(IDirect3DRMAnimation** out) override { return make(animations, "animation", out), D3DRM_OK; }
     HRESULT CreateViewport(IDirect3DRMDevice*, IDirect3DRMFrame*, DWORD, DWORD, DWORD, DWORD,
-                           IDirect3DRMViewport**) override {
-        return D3DRMERR_BADOBJECT;
-    }
+                           IDirect3DRMViewport**) override { return D3DRMERR_BADOBJECT; }
 };
 
 inline std::unique_ptr<RM> g_rm;
 
 inline Mesh* mesh(IDirect3DRMMeshBuilder* m) { return static_cast<Mesh*>(m); }
 inline Frame* frame(IDirect3DRMFrame* f) { return static_cast<Frame*>(f); }
+inline Animation* animation(IDirect3DRMAnimation* a) { return static_cast<Animation*>(a); }
 
 // A fresh fake retained mode with the scene graph's frames (frame0 to
 // frame16) and nineteen mesh builders, named after their globals ("scene"
@@ -283,22 +261,8 @@ inline void installScene() {
 
 // Index of the first log line equal to line, or -1.
 inline int find(const std::string& line) {
-    for (size_t i = 0; i < g_log.size(); i++)
-        if (g_log[i] == line) return (int)i;
-    return -1;
+    auto at = std::find(g_log.begin(), g_log.end(), line);
+    return at == g_log.end() ? -1 : (int)(at - g_log.begin());
 }
 
 }  // namespace fake
-
-// The objects other parts of the program define; these stand in when the
-// program has no renderer linked (weak: a real definition takes precedence).
-#define FAKE_WEAK __attribute__((weak))
-FAKE_WEAK IDirect3DRM* g_d3drm;
-FAKE_WEAK IDirect3DRMFrame *g_sceneFrame, *g_cameraFrame, *g_loadingFrame, *g_arrow1Frame, *g_arrow2Frame,
-    *g_zagFrame, *g_zlinFrame, *g_stFrame, *g_stShellFrame, *g_knotFrame, *g_boxFrame, *g_spareFrame, *g_blinFrame,
-    *g_tilesFrame2, *g_zugFrame, *g_tilesFrame1, *g_teFrame;
-FAKE_WEAK IDirect3DRMMeshBuilder *quad1, *quad2, *quad3, *quad4, *quad5, *quad6, *quad7, *quad8, *quad9, *quad10,
-    *meshZag, *meshZlin, *meshSt, *meshStShell, *meshKnot, *meshBox, *meshPyr, *meshBlin, *meshFlower;
-FAKE_WEAK void copyBlocks64(void* destination, const void* source, uint32_t count) {
-    std::memcpy(destination, source, count / 64 * 64);
-}

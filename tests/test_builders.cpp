@@ -36,14 +36,8 @@ protected:
 // from its lowest y); the lit ones add one ambient light on a frame turned
 // towards (0, 1, 1) under the scene, which keeps the frame and the light.
 TEST_F(Builders, EachMeshGetsItsColourWrapAndLight) {
-    const struct {
-        void (*build)();
-        IDirect3DRMMeshBuilder** mesh;
-        D3DCOLOR colour;
-        D3DRMWRAPTYPE wrap;
-        float k;
-        bool light;
-    } families[] = {
+    const struct { void (*build)(); IDirect3DRMMeshBuilder** mesh; D3DCOLOR colour; D3DRMWRAPTYPE wrap; float k; bool light; }
+        families[] = {
         {buildZag, &meshZag, 0xFFFFFFFF, D3DRMWRAP_FLAT, -1.0f, true},
         {buildZlin, &meshZlin, 0xFFFFFFFF, D3DRMWRAP_SPHERE, -40.0f, true},
         {buildKnot, &meshKnot, 0xFFFFFFFF, D3DRMWRAP_FLAT, -40.0f, true},
@@ -54,21 +48,19 @@ TEST_F(Builders, EachMeshGetsItsColourWrapAndLight) {
     };
     for (const auto& f : families) {
         fake::installScene();
-        IDirect3DRMMeshBuilder* m = *f.mesh;
-        SCOPED_TRACE(mesh(m)->name);
+        fake::Mesh* m = mesh(*f.mesh);
+        SCOPED_TRACE(m->name);
         addTriangle(m, -10.0f, 30.0f);  // height 40
         f.build();
-        EXPECT_EQ(mesh(m)->colour, f.colour);
-        ASSERT_EQ(g_rm->materials.size(), 1u);
-        EXPECT_EQ(std::tuple(mesh(m)->material, g_rm->materials[0]->power), std::tuple(g_rm->materials[0], 5.0f));
-        ASSERT_EQ(g_rm->wraps.size(), 1u);
+        ASSERT_EQ(std::tuple(g_rm->materials.size(), g_rm->wraps.size()), std::tuple(1u, 1u));
+        EXPECT_EQ(std::tuple(m->colour, m->material, g_rm->materials[0]->power),
+                  std::tuple(f.colour, g_rm->materials[0], 5.0f));
         const fake::Wrap* w = g_rm->wraps[0];
         EXPECT_EQ(w->type, f.wrap);
         // Origin 0, z axis (0, 1, 0), y axis (0, 0, 1), ou 0, ov, su -1, sv.
         EXPECT_EQ(std::vector<float>(w->params, w->params + 13),
                   (std::vector<float>{0, 0, 0, 0, 1, 0, 0, 0, 1, 0, -10.0f / 40, -1, f.k / 40}));
-        ASSERT_EQ(w->applied.size(), 1u);
-        EXPECT_EQ(w->applied[0], std::pair(mesh(m), size_t{3}));
+        EXPECT_EQ(w->applied, (std::vector<std::pair<fake::Mesh*, size_t>>{{m, 3}}));
         // Light frames are the only frames a builder makes.
         ASSERT_EQ(g_rm->frames.size(), f.light ? 18u : 17u);
         if (!f.light) continue;
@@ -100,9 +92,8 @@ TEST_F(Builders, SharedWrapsTakeTheRightBox) {
     buildQuads();
     ASSERT_EQ(g_rm->wraps.size(), 2u);
     const fake::Wrap* w = g_rm->wraps[1];
-    std::vector<std::string> quads;
-    for (int i = 1; i <= 10; i++) quads.push_back("quad" + std::to_string(i));
-    EXPECT_EQ(appliedTo(w), quads);
+    EXPECT_EQ(appliedTo(w), (std::vector<std::string>{"quad1", "quad2", "quad3", "quad4", "quad5", "quad6", "quad7", "quad8",
+                                                      "quad9", "quad10"}));
     EXPECT_TRUE(std::isfinite(w->params[10]));
     EXPECT_EQ(std::tuple(w->params[11], w->params[12]), std::tuple(1.0f, 0.0f));
     // Its light stays unturned, at (0, 0, -20).
@@ -126,23 +117,21 @@ TEST_F(Builders, FlatBoxGetsAFiniteWrapAndABuilderBeforeTheFacesWrapsNothing) {
 // Keys 1 to L of a closed spline on the camera: none for L <= 0, and no more
 // than the file gave.
 TEST_F(Builders, AnimationIsAClosedSplineOnTheCameraWithTheFirstBoundKeys) {
-    g_keyCount = 2;
-    g_keyStoredCount = 3;
+    g_keyCount = 2, g_keyStoredCount = 3;
     for (int i = 0; i < 3; i++) g_keyTimes[i] = 10 * i, g_keyPositions[i] = {(float)i, 2.0f * i, 3.0f * i};
-    auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
     buildKnotAnim();
-    auto* knot = static_cast<fake::Animation*>(g_knotAnim);
-    EXPECT_EQ(knot->frame, g_cameraFrame);
-    EXPECT_EQ(knot->options, (DWORD)(D3DRMANIMATION_CLOSED | D3DRMANIMATION_SPLINEPOSITION | D3DRMANIMATION_POSITION));
-    ASSERT_EQ(keys(g_knotAnim).size(), 2u);
-    auto k = keys(g_knotAnim)[1];
+    const fake::Animation* knot = fake::animation(g_knotAnim);
+    EXPECT_EQ(std::tuple(knot->frame, knot->options), std::tuple(g_cameraFrame, D3DRMANIMATION_CLOSED |
+                                                                      D3DRMANIMATION_SPLINEPOSITION | D3DRMANIMATION_POSITION));
+    ASSERT_EQ(knot->keys.size(), 2u);
+    auto k = knot->keys[1];
     EXPECT_EQ(std::tuple(k.time, k.x, k.y, k.z), std::tuple(10.0f, 1.0f, 2.0f, 3.0f));
     for (int32_t bound : {0, -1, INT32_MIN}) {
         g_keyCount = bound;
         buildBoxAnim();
-        EXPECT_TRUE(keys(g_boxAnim).empty()) << bound;
+        EXPECT_TRUE(fake::animation(g_boxAnim)->keys.empty()) << bound;
     }
     g_keyCount = 1000;
     buildBlinAnim();
-    EXPECT_EQ(keys(g_blinAnim).size(), 3u);
+    EXPECT_EQ(fake::animation(g_blinAnim)->keys.size(), 3u);
 }

@@ -10,28 +10,15 @@ extern "C" {
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <tuple>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
-
-const std::string kCapture = std::string(VELKOR_BINARY_DIR) + "/velkor-capture";
-
-int run(const std::string& args) {
-    std::string command = kCapture + " " + args + " 2>/dev/null";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
 
 struct Decoded {
     int width = 0, height = 0, channels = 0, sampleRate = 0;
@@ -44,31 +31,29 @@ struct Decoded {
 bool decodeFile(const std::string& path, Decoded& out) {
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
-    avformat_find_stream_info(format, nullptr);
-    std::vector<AVCodecContext*> codecs;
-    bool ok = format->nb_streams == 2;
-    for (unsigned i = 0; i < format->nb_streams; i++) {
+    bool ok = avformat_find_stream_info(format, nullptr) >= 0 && format->nb_streams == 2;
+    AVCodecContext* codecs[2] = {avcodec_alloc_context3(nullptr), avcodec_alloc_context3(nullptr)};
+    for (unsigned i = 0; ok && i < 2; i++) {
         const AVCodecParameters* p = format->streams[i]->codecpar;
-        const AVCodec* codec = avcodec_find_decoder(p->codec_id);
-        codecs.push_back(avcodec_alloc_context3(codec));
-        avcodec_parameters_to_context(codecs[i], p);
-        ok = ok && avcodec_open2(codecs[i], codec, nullptr) == 0 &&
-             p->codec_type == (i ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO);
-        if (i == 0) out.width = p->width, out.height = p->height, out.rate = format->streams[i]->avg_frame_rate;
-        if (i == 1) out.channels = p->ch_layout.nb_channels, out.sampleRate = p->sample_rate;
+        ok = p->codec_type == (i ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO) &&
+             avcodec_parameters_to_context(codecs[i], p) >= 0 &&
+             avcodec_open2(codecs[i], avcodec_find_decoder(p->codec_id), nullptr) == 0;
     }
+    if (ok) out.rate = format->streams[0]->avg_frame_rate;
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     auto drain = [&](unsigned i) {
         while (avcodec_receive_frame(codecs[i], frame) == 0) {
             if (i == 1) {
-                out.samples += frame->nb_samples;
+                out.samples += frame->nb_samples, out.channels = frame->ch_layout.nb_channels;
+                out.sampleRate = frame->sample_rate;
                 continue;
             }
             std::string plane;
             for (int y = 0; y < frame->height; y++)
                 plane.append((const char*)frame->data[0] + y * frame->linesize[0], frame->width);
             out.frameHashes.push_back(std::hash<std::string>()(plane));
+            out.width = frame->width, out.height = frame->height;
         }
     };
     while (ok && av_read_frame(format, packet) >= 0) {
@@ -83,38 +68,31 @@ bool decodeFile(const std::string& path, Decoded& out) {
     return ok;
 }
 
-class Capture : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(exists("DATA/.complete")) << "DATA/ is missing: run `make data`"; }
-    // Named for this process, so that test runs side by side keep apart.
-    std::string dir = ::testing::TempDir() + "velkor-" + std::to_string(getpid()) + "-";
-};
+// Captures with the capture tool's `options` into a file named for this
+// process (so that test runs side by side keep apart) and decodes it.
+bool capture(const std::string& options, Decoded& out) {
+    std::string file = ::testing::TempDir() + "velkor-" + std::to_string(getpid()) + ".mkv";
+    std::string command = std::string(VELKOR_BINARY_DIR) + "/velkor-capture " + options + " --out " + file + " 2>/dev/null";
+    int status = std::system(command.c_str());
+    bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && decodeFile(file, out);
+    std::remove(file.c_str());
+    return ok;
+}
 
 }  // namespace
 
-// One picture stream at 60 frames a second and one stereo stream of the
-// span; a second capture of the same span decodes to the same pictures.
-TEST_F(Capture, ACaptureHoldsTheSpanAndRepeatsExactly) {
-    std::string a = dir + "velkor-a.mkv", b = dir + "velkor-b.mkv";
-    ASSERT_EQ(run("--until 4 --out " + a), 0);
-    ASSERT_EQ(run("--until 4 --out " + b), 0);
-    Decoded da, db;
-    ASSERT_TRUE(decodeFile(a, da));
-    ASSERT_TRUE(decodeFile(b, db));
-    EXPECT_EQ(std::tuple(da.width, da.height, da.rate.num, da.rate.den, da.channels, da.sampleRate, da.frameHashes.size()),
+// One picture stream at 60 frames a second and one stereo stream of the span;
+// a second capture of the same span decodes to the same pictures; a scaled
+// capture is the larger display's size.
+TEST(Capture, HoldsTheSpanRepeatsExactlyAndScales) {
+    ASSERT_TRUE(std::filesystem::exists("DATA/.complete")) << "DATA/ is missing: run `make data`";
+    Decoded a, b, scaled;
+    ASSERT_TRUE(capture("--until 4", a));
+    ASSERT_TRUE(capture("--until 4", b));
+    ASSERT_TRUE(capture("--until 1 --lossless --scale 2", scaled));
+    EXPECT_EQ(std::tuple(a.width, a.height, a.rate.num, a.rate.den, a.channels, a.sampleRate, a.frameHashes.size()),
               std::tuple(640, 480, 60, 1, 2, 44100, 4u * 60));
-    EXPECT_NEAR((double)da.samples, 4 * 44100, 44100 / 60);
-    EXPECT_EQ(da.frameHashes, db.frameHashes);
-    std::remove(a.c_str());
-    std::remove(b.c_str());
-}
-
-TEST_F(Capture, ScaledCaptureIsTheLargerDisplaysSize) {
-    std::string file = dir + "velkor-scaled.mkv";
-    ASSERT_EQ(run("--until 1 --lossless --scale 2 --out " + file), 0);
-    Decoded d;
-    ASSERT_TRUE(decodeFile(file, d));
-    EXPECT_EQ(d.width, 1280);
-    EXPECT_EQ(d.height, 960);
-    std::remove(file.c_str());
+    EXPECT_NEAR((double)a.samples, 4 * 44100, 44100 / 60);
+    EXPECT_EQ(a.frameHashes, b.frameHashes);
+    EXPECT_EQ(std::tuple(scaled.width, scaled.height), std::tuple(1280, 960));
 }

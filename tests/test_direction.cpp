@@ -24,19 +24,11 @@ class Direction : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::installScene();
-        for (auto [global, name] : {std::pair{&g_knotAnim, "knotAnim"}, {&g_boxAnim, "boxAnim"}, {&g_blinAnim, "blinAnim"}}) {
-            fake::g_rm->CreateAnimation(global);
-            fake::g_rm->animations.back()->name = name;
-        }
-        for (auto [global, name] : {std::pair{&tex123, "tex123"}, {&texZug, "texZug"}, {&texTe, "texTe"},
-                                    {&texText1, "texText1"}, {&texText2, "texText2"}, {&texText4, "texText4"}}) {
-            fake::g_rm->CreateTexture(nullptr, global);
-            fake::g_rm->textures.back()->name = name;
-        }
+        for (auto* a : {&g_knotAnim, &g_boxAnim, &g_blinAnim}) fake::g_rm->CreateAnimation(a);
+        for (auto* t : {&tex123, &texZug, &texTe, &texText1, &texText2, &texText4}) fake::g_rm->CreateTexture(nullptr, t);
         g_cue = 0, g_timelineDone = 0, g_scene = 1, g_sceneReady = 0, g_show2D = 0, g_show3D = 1;
         g_shake = g_spin = g_extraSpin = g_finale = g_scanA = g_scanB = g_fadeStep = 0;
-        g_musicPos = 0;
-        g_scanLevel = 0, g_scanDir = 1;
+        g_scanLevel = 0, g_scanDir = 1, g_musicPos = 0;
     }
     void at(uint32_t position) {
         g_musicPos = position;
@@ -60,8 +52,6 @@ TEST_F(Direction, CuesFireOnceAtTheirExactPositions) {
     at(46076);
     EXPECT_TRUE(g_log.empty());
     g_cue = 26, g_scene = 4, g_sceneReady = 1;
-    at(20799999);
-    EXPECT_EQ(std::tuple(g_timelineDone, g_log.size()), std::tuple(0, 0u));
     at(20800000);
     EXPECT_EQ(std::tuple(g_timelineDone, g_cue, g_sceneReady, g_finale), std::tuple(1, 26, 0, 1));
     EXPECT_EQ(g_log, Log{"teFrame.AddVisual(quad10)"});
@@ -104,13 +94,10 @@ TEST_F(Direction, TheFirstInterludeEndsWithAClearPictureAndAFreshScan) {
 // Each scene start hides the previous scene's frames, retextures the st
 // meshes, puts the camera path back to its start and the camera far away.
 TEST_F(Direction, SceneStartsHideTheOldFramesAndRetextureTheStMeshes) {
-    const struct {
-        void (*start)();
-        std::vector<IDirect3DRMFrame*> hides;
-        IDirect3DRMTexture* st;
-    } scenes[] = {{startScene2, {g_zagFrame, g_zlinFrame}, texText2},
-                  {startScene3, {g_knotFrame}, texText4},
-                  {startScene4, {g_boxFrame, g_spareFrame}, texText1}};
+    const struct { void (*start)(); std::vector<IDirect3DRMFrame*> hides; IDirect3DRMTexture* st; } scenes[] = {
+        {startScene2, {g_zagFrame, g_zlinFrame}, texText2},
+        {startScene3, {g_knotFrame}, texText4},
+        {startScene4, {g_boxFrame, g_spareFrame}, texText1}};
     int number = 2;
     for (const auto& s : scenes) {
         g_animTime = 12.5f;
@@ -140,9 +127,7 @@ TEST_F(Direction, TilesMapOntoTheSheetWithTheirSinglePrecisionEdges) {
 }
 
 TEST_F(Direction, TheCameraPathRestartsOnlyWhenTimeReachesTheKeyBound) {
-    g_keyCount = 5;
-    g_frameDelta = 4.0f;
-    g_animTime = 4.99f;
+    g_keyCount = 5, g_frameDelta = 4.0f, g_animTime = 4.99f;
     updateScene3();
     EXPECT_GE(fake::find("camera.LookAt(boxFrame,scene,0)"), 0);
     EXPECT_FLOAT_EQ(g_animTime, 5.09f);  // a step of delta / 40; may pass the bound once
@@ -158,9 +143,7 @@ TEST_F(Direction, TheCameraPathRestartsOnlyWhenTimeReachesTheKeyBound) {
 }
 
 TEST_F(Direction, ATileFadeSleepsFadesAndRecedesByTheFrameTime) {
-    g_frameDelta = 2.0f;
-    g_fadeAlpha2 = 0.9999f;
-    g_fadeSpeed2 = 0.0f;
+    g_frameDelta = 2.0f, g_fadeAlpha2 = 0.9999f, g_fadeSpeed2 = 0.0f;
     int64_t before = vtNow();
     fadeStep2();
     EXPECT_EQ(vtNow() - before, 25 * 10000);  // 50 / 2 ms
@@ -171,10 +154,6 @@ TEST_F(Direction, ATileFadeSleepsFadesAndRecedesByTheFrameTime) {
     g_fadeAlpha2 = 0.04f;  // reaches 0: the colour stays, the tile still moves
     fadeStep2();
     EXPECT_EQ(g_log, Log{"quad2.Translate(0,0,0.2)"});
-    g_frameDelta = 0.0f;  // no pause and no undefined conversion
-    before = vtNow();
-    fadeStep2();
-    EXPECT_EQ(vtNow(), before);
 }
 
 // The jitter offsets take only the upper values of their range; a pause is
@@ -194,28 +173,16 @@ TEST(Numbers, RandomRangeAndPause) {
 TEST(Scan, RevealsWhereTheMapIsBelowTheLevelAndTurnsAtTheEnds) {
     static uint32_t source[640 * 480];
     for (int i = 0; i < 640 * 480; i++) source[i] = 0x00010203u + (uint32_t)i, g_waveMap[i] = (uint8_t)((i * 31) % 256);
-    auto expectShown = [](int below) {
+    std::fill(std::begin(g_screenPicture), std::end(g_screenPicture), 0u);
+    g_scanDir = 1;
+    // The level set before a step, then the level and direction after it.
+    for (auto [level, after, dir] : {std::tuple{0, 1, 1}, {130, 131, 1}, {255, 256, -1}, {256, 255, -1}, {0, -1, 1}}) {
+        g_scanLevel = level;
+        scanEffect(source);
+        ASSERT_EQ(std::tuple(g_scanLevel, g_scanDir), std::tuple(after, dir)) << level;
         for (int i = 0; i < 640 * 480; i++) {
             bool inside = i % 640 < 639 && i / 640 < 479;
-            ASSERT_EQ(g_screenPicture[i], inside && g_waveMap[i] < below ? source[i] : 0u) << i;
+            ASSERT_EQ(g_screenPicture[i], inside && g_waveMap[i] < after ? source[i] : 0u) << level << " at " << i;
         }
-    };
-    std::fill(std::begin(g_screenPicture), std::end(g_screenPicture), 0u);
-    g_scanLevel = 0, g_scanDir = 1;
-    scanEffect(source);
-    EXPECT_EQ(g_scanLevel, 1);
-    expectShown(1);
-    g_scanLevel = 130;
-    scanEffect(source);
-    expectShown(131);
-    g_scanLevel = 255;
-    scanEffect(source);
-    EXPECT_EQ(std::tuple(g_scanLevel, g_scanDir), std::tuple(256, -1));
-    expectShown(256);
-    scanEffect(source);
-    EXPECT_EQ(g_scanLevel, 255);
-    g_scanLevel = 0;
-    scanEffect(source);
-    EXPECT_EQ(std::tuple(g_scanLevel, g_scanDir), std::tuple(-1, 1));
-    expectShown(0);
+    }
 }

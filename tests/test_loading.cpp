@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <tuple>
 
@@ -30,17 +29,17 @@ protected:
     }
     static const std::vector<D3DVECTOR>& vertices(IDirect3DRMMeshBuilder* m) { return mesh(m)->vertices; }
     static fake::Texture* texture(IDirect3DRMMeshBuilder* m) { return static_cast<fake::Texture*>(mesh(m)->texture); }
-    // Every pixel of a texture block is the colour of picture p.
-    static void expectPicture(const D3DRMIMAGE& image, int p) {
-        auto* px = static_cast<const uint8_t*>(image.buffer1);
-        for (size_t i = 0; i < (size_t)image.width * image.height; i += 997)
-            ASSERT_TRUE(near(px[3 * i] << 16 | px[3 * i + 1] << 8 | px[3 * i + 2], p)) << kPictureNames[p] << i;
-    }
     // Within 3 of each channel of picture p's colour, as 0x00RRGGBB.
     static bool near(uint32_t rgb, int p) {
         Rgb c = pictureColour(p);
         return std::abs((int)(rgb >> 16 & 255) - c.r) <= 3 && std::abs((int)(rgb >> 8 & 255) - c.g) <= 3 &&
                std::abs((int)(rgb & 255) - c.b) <= 3 && rgb >> 24 == 0;
+    }
+    // Every pixel of a texture block is the colour of picture p.
+    static void expectPicture(const D3DRMIMAGE& image, int p) {
+        auto* px = static_cast<const uint8_t*>(image.buffer1);
+        for (size_t i = 0; i < (size_t)image.width * image.height; i += 997)
+            ASSERT_TRUE(near(px[3 * i] << 16 | px[3 * i + 1] << 8 | px[3 * i + 2], p)) << kPictureNames[p] << i;
     }
 };
 
@@ -63,21 +62,17 @@ TEST_F(Loading, ScreenPlacesThreeDecalQuadsOnTheirFrames) {
     g_scene = 3, g_sceneReady = 1;
     buildLoadingScreen();
     EXPECT_EQ(std::tuple(g_scene, g_sceneReady), std::tuple(0, 0));
-    const struct {
-        IDirect3DRMMeshBuilder* quad;
-        IDirect3DRMFrame* frame;
-        D3DRMIMAGE* image;
-        D3DVECTOR topLeft;
-    } quads[] = {{quad1, g_loadingFrame, &imageLoading, {-13.5f, -1.5f, 30}},
-                 {quad2, g_arrow1Frame, &imageArrow1, {-3.5f, 3.5f, 10}},
-                 {quad3, g_arrow2Frame, &imageArrow2, {-3.5f, 3.5f, 10}}};
+    const struct { IDirect3DRMMeshBuilder* quad; IDirect3DRMFrame* frame; D3DRMIMAGE* image; float left, top, z; }
+        quads[] = {{quad1, g_loadingFrame, &imageLoading, -13.5f, -1.5f, 30},
+                   {quad2, g_arrow1Frame, &imageArrow1, -3.5f, 3.5f, 10},
+                   {quad3, g_arrow2Frame, &imageArrow2, -3.5f, 3.5f, 10}};
     for (int i = 0; i < 3; i++) {
         const auto& q = quads[i];
         SCOPED_TRACE(mesh(q.quad)->name);
         ASSERT_EQ(vertices(q.quad).size(), 4u);
         const D3DVECTOR& v = vertices(q.quad)[1];
-        EXPECT_EQ(std::tuple(v.x, v.y, v.z), std::tuple(q.topLeft.x, q.topLeft.y, q.topLeft.z));
-        fake::Texture* t = texture(q.quad);
+        EXPECT_EQ(std::tuple(v.x, v.y, v.z), std::tuple(q.left, q.top, q.z));
+        const fake::Texture* t = texture(q.quad);
         ASSERT_NE(t, nullptr);
         EXPECT_EQ(std::tuple(t->image, t->decalScale, t->transparency, t->transparentColour),
                   std::tuple(q.image, 1u, TRUE, 0u));
@@ -94,37 +89,32 @@ TEST_F(Loading, ScreenPlacesThreeDecalQuadsOnTheirFrames) {
 TEST_F(Loader, GivesEachMeshItsFilesGeometryAndCoordinates) {
     for (auto* q : {quad4, quad5, quad6, quad7, quad8, quad9, quad10})
         EXPECT_EQ(std::tuple(vertices(q).size(), mesh(q)->texture), std::tuple(4u, nullptr)) << mesh(q)->name;
-    const struct {
-        IDirect3DRMMeshBuilder* mesh;
-        int file;
-        bool fileCoordinates, wrapped;
-    } meshes[] = {{meshZag, 0, true, true},    {meshZlin, 1, false, false}, {meshSt, 2, true, true},
-                  {meshStShell, 2, true, true}, {meshKnot, 3, true, true},   {meshBlin, 4, true, true},
-                  {meshBox, 5, true, true},     {meshPyr, 6, false, true},   {meshFlower, 7, false, true}};
+    const struct { IDirect3DRMMeshBuilder* mesh; int file; bool fileCoordinates, wrapped; } meshes[] = {
+        {meshZag, 0, true, true},     {meshZlin, 1, false, false}, {meshSt, 2, true, true},
+        {meshStShell, 2, true, true}, {meshKnot, 3, true, true},   {meshBlin, 4, true, true},
+        {meshBox, 5, true, true},     {meshPyr, 6, false, true},   {meshFlower, 7, false, true}};
     for (const auto& m : meshes) {
         SCOPED_TRACE(mesh(m.mesh)->name);
         ASSERT_EQ(vertices(m.mesh).size(), 16u);
         const float scale = m.mesh == meshStShell ? 1.05f : 1.0f, up = m.mesh == meshFlower ? 60.0f : 0.0f;
         EXPECT_NEAR(vertices(m.mesh)[5].x, (1.0f + m.file) * scale, 1e-4f);  // column 1, row 1
         EXPECT_NEAR(vertices(m.mesh)[5].y, 1.0f * scale + up, 1e-4f);
-        const float u = mesh(m.mesh)->uv[5].first;
-        EXPECT_EQ(u, m.fileCoordinates ? 0.25f : m.wrapped ? fake::Wrap::kMark : 0.0f);
+        EXPECT_EQ(mesh(m.mesh)->uv[5].first, m.fileCoordinates ? 0.25f : m.wrapped ? fake::Wrap::kMark : 0.0f);
     }
     EXPECT_LT(fake::find("meshFlower.Translate(0,60,0)"), fake::find("meshFlower.GetBox"));
     EXPECT_EQ(std::tuple(mesh(meshSt)->colour, mesh(meshStShell)->colour), std::tuple(0x7FFFFFFFu, 0x7FFFFFFFu));
 }
 
 TEST_F(Loader, ReadsEachCameraPathFromItsOwnFile) {
-    auto keys = [](IDirect3DRMAnimation* a) { return static_cast<fake::Animation*>(a)->keys; };
     EXPECT_EQ(g_keyCount, 3);  // the bound left is box.3d's
-    ASSERT_EQ(std::tuple(keys(g_knotAnim).size(), keys(g_blinAnim).size(), keys(g_boxAnim).size()),
-              std::tuple(7u, 5u, 3u));
-    EXPECT_EQ(std::tuple(keys(g_knotAnim)[6].x, keys(g_blinAnim)[4].z, keys(g_boxAnim)[2].time),
-              std::tuple(306.0f, 412.0f, 2.0f));
+    const auto &knot = fake::animation(g_knotAnim)->keys, &blin = fake::animation(g_blinAnim)->keys,
+               &box = fake::animation(g_boxAnim)->keys;
+    ASSERT_EQ(std::tuple(knot.size(), blin.size(), box.size()), std::tuple(7u, 5u, 3u));
+    EXPECT_EQ(std::tuple(knot[6].x, blin[4].z, box[2].time), std::tuple(306.0f, 412.0f, 2.0f));
 }
 
 // Textures hold their pictures and sit on their meshes; only te, 123 and zug
-// key out black.
+// key out black; the screen pictures are 0x00RRGGBB words.
 TEST_F(Loader, PutsEachTextureWithItsPictureOnItsMeshes) {
     const std::pair<IDirect3DRMMeshBuilder*, D3DRMIMAGE*> textured[] = {
         {meshZag, &imageText2}, {meshZlin, &imageText}, {meshSt, &imageBack}, {meshStShell, &imageBack},
@@ -134,26 +124,24 @@ TEST_F(Loader, PutsEachTextureWithItsPictureOnItsMeshes) {
         EXPECT_EQ(texture(m)->image, image) << mesh(m)->name;
     }
     EXPECT_EQ(std::tuple(texture(meshPyr), texture(meshFlower)), std::tuple(nullptr, nullptr));
-    const D3DRMIMAGE* records[11] = {&imageText2, &imageText,  &imageBack,  &imageGrass, &imageText3, &imageSuba,
-                                     &imageTe,    &imageText1, &imageText4, &image123,   &imageZug};
-    IDirect3DRMTexture* textures[11] = {texText2, texText, texBack, texGrass, texText3, texSuba,
-                                        texTe,    texText1, texText4, tex123,  texZug};
+    const std::pair<IDirect3DRMTexture*, D3DRMIMAGE*> textures[11] = {
+        {texText2, &imageText2}, {texText, &imageText},   {texBack, &imageBack},   {texGrass, &imageGrass},
+        {texText3, &imageText3}, {texSuba, &imageSuba},   {texTe, &imageTe},       {texText1, &imageText1},
+        {texText4, &imageText4}, {tex123, &image123},     {texZug, &imageZug}};
     for (int i = 0; i < 11; i++) {
-        expectPicture(*records[i], 3 + i);
-        auto* t = static_cast<fake::Texture*>(textures[i]);
-        EXPECT_EQ(std::tuple(t->image, t->transparency), std::tuple(records[i], i == 6 || i >= 9 ? TRUE : FALSE)) << i;
+        auto* t = static_cast<fake::Texture*>(textures[i].first);
+        EXPECT_EQ(std::tuple(t->image, t->transparency), std::tuple(textures[i].second, i == 6 || i >= 9)) << i;
+        expectPicture(*textures[i].second, 3 + i);
     }
-    // The screen pictures as 0x00RRGGBB words, and the wave map.
     for (auto [picture, p] : {std::pair(g_screamPicture, 14), std::pair(g_girlsPicture, 15)})
         EXPECT_EQ(std::count_if(picture, picture + 640 * 480, [p = p](uint32_t w) { return near(w, p); }), 640 * 480) << p;
-    EXPECT_EQ(g_waveMap[300000], 300000 % 251);
 }
 
+// (What a reader leaves for a missing file is the readers' own tests'.)
 TEST_F(Loading, MissingFilesEachGiveOneLineAndLoadingGoesOn) {
     buildLoadingScreen();
     std::filesystem::remove_all(dir.data);
     std::filesystem::create_directory(dir.data);
-    std::memset(imageZug.buffer1, 0x55, 786432);
     auto lines = stderrLines([] { loadAllAssets(); });
     std::vector<std::string> files;
     for (const char* m : kMeshNames) files.push_back(std::string("DATA/") + m + ":");
@@ -161,24 +149,18 @@ TEST_F(Loading, MissingFilesEachGiveOneLineAndLoadingGoesOn) {
     files.push_back("DATA/wave.raw:");
     ASSERT_EQ(lines.size(), files.size());
     for (size_t i = 0; i < files.size(); i++) EXPECT_EQ(lines[i].rfind(files[i], 0), 0u) << lines[i];
-    for (auto* m : {meshZag, meshZlin, meshSt, meshStShell, meshKnot, meshBox, meshPyr, meshBlin, meshFlower})
-        EXPECT_EQ(vertices(m).size(), 0u);
-    EXPECT_EQ(std::tuple(g_keyCount, static_cast<fake::Animation*>(g_boxAnim)->keys.size()), std::tuple(0, 0u));
-    auto* zug = static_cast<const uint8_t*>(imageZug.buffer1);
-    EXPECT_EQ(std::count(zug, zug + 786432, 0), 786432);
-    EXPECT_EQ(std::count(g_screamPicture, g_screamPicture + 640 * 480, 0u), 640 * 480);
 }
 
+// The loader runs on its own thread when this one waits (all at once on the
+// virtual clock); g_assetsLoaded is 0 until five seconds have passed, then 1
+// and never 0 again.
 TEST_F(Loading, AssetsLoadedRisesOnceFiveSecondsAfterTheLastAsset) {
     g_assetsLoaded.store(1);
     g_workerThread = nullptr;
     startLoading();
-    EXPECT_NE(g_workerThread, nullptr);
-    EXPECT_EQ(g_scene, 0);
-    // The loader runs when this thread waits, all at once on the virtual clock.
+    EXPECT_EQ(std::tuple(g_workerThread != nullptr, g_scene), std::tuple(true, 0));
     Sleep(1);
     EXPECT_EQ(std::tuple(g_assetsLoaded.load(), g_waveMap[1], g_keyCount), std::tuple(0, 1, 3));
-    // 0 until five seconds have passed, then 1 and never 0 again.
     int firstSet = 0;
     for (int ms = 1; ms < 5200; ms += 10, Sleep(10)) {
         if (g_assetsLoaded.load() == 1 && !firstSet) firstSet = ms;

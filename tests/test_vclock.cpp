@@ -16,11 +16,8 @@ std::vector<std::string> g_log;
 
 // Three naps of `param` ms, each logged as "ms@time".
 DWORD sleeper(void* param) {
-    int ms = (int)(intptr_t)param;
-    for (int i = 0; i < 3; i++) {
-        Sleep(ms);
-        g_log.push_back(std::to_string(ms) + "@" + std::to_string(vtNow() / 10000));
-    }
+    const int ms = (int)(intptr_t)param;
+    for (int i = 0; i < 3; i++) Sleep(ms), g_log.push_back(std::to_string(ms) + "@" + std::to_string(vtNow() / 10000));
     return 0;
 }
 
