@@ -242,8 +242,11 @@ void vtExitThread() { throw ThreadExitSignal{}; }
 
 [[noreturn]] void vtExitProcess(int code) { finishProcess(code); }
 
+// Nothing looks at the display without a frame hook: presentations are then
+// not kept, and a hook set later sees the display from the next one on.
 void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch) {
     if (width != g_detailWidth || height != g_detailHeight) return;  // not this display's size
+    if (!g_frameHook) return;
     g_detail.resize((size_t)width * height);
     for (int row = 0; row < height; row++)
         memcpy(&g_detail[(size_t)row * width], (const uint8_t*)pixels + (size_t)row * pitch, (size_t)width * 4);
@@ -253,6 +256,7 @@ void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch) {
 void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y) {
     g_showingDetail = false;
     g_enlargedStale = true;
+    if (!g_frameHook) return;
     // Clip to the 640 x 480 display; the picture appears at the next blank.
     for (int row = 0; row < height; row++) {
         int dy = y + row;

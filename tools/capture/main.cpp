@@ -151,14 +151,15 @@ int main(int argc, char** argv) {
 
     std::sort(g_shots.begin(), g_shots.end(), [](const Shot& a, const Shot& b) { return a.at < b.at; });
     if (!video.out.empty() && !captureStart(video)) return 2;
-    vtSetFrameHook([](int64_t ticks, const uint32_t* pixels, int width, int height) {
-        for (auto& shot : g_shots)
-            if (!shot.taken && shot.at <= ticks) {
-                shot.taken = true;
-                vtWritePng(shot.file, pixels, width, height);
-            }
-        captureFrame(ticks, pixels, width, height);
-    });
+    if (!g_shots.empty() || !video.out.empty())  // only then is a frame looked at
+        vtSetFrameHook([](int64_t ticks, const uint32_t* pixels, int width, int height) {
+            for (auto& shot : g_shots)
+                if (!shot.taken && shot.at <= ticks) {
+                    shot.taken = true;
+                    vtWritePng(shot.file, pixels, width, height);
+                }
+            captureFrame(ticks, pixels, width, height);
+        });
     vtSetAudioSink([](const int16_t* frames, int count) { captureAudio(frames, count); });
     vtSetExitHook([](int code) {
         captureFinish(code);
