@@ -9,8 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "platform/relax.h"
-
 namespace rm {
 namespace {
 
@@ -20,6 +18,14 @@ constexpr int kMaxThreads = 64;
 // come within this of each other, and of the call that wakes the workers as
 // a pass begins.
 constexpr auto kSpin = std::chrono::microseconds(250);
+
+inline void relax() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 int defaultThreads() {
     const char* text = std::getenv("VELKOR_THREADS");
@@ -64,7 +70,7 @@ struct Pool {
             guard.unlock();
             const auto until = std::chrono::steady_clock::now() + kSpin;
             for (int spin = 1; generation.load(std::memory_order_relaxed) == seen; spin++) {
-                cpuRelax();
+                relax();
                 if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) break;
             }
             guard.lock();

@@ -19,7 +19,6 @@
 #include <vector>
 #include <unistd.h>
 
-#include "platform/relax.h"
 #include "platform/sys.h"
 #include "platform/virtual/virtual.h"
 
@@ -37,9 +36,7 @@ struct ThreadExitSignal {};
 std::mutex g_lock;
 std::deque<VThread> g_threadStore;  // stable addresses; handles point here
 std::vector<VThread*> g_waiting;     // threads not running and not done
-// The running thread; written under g_lock, read without it by threads
-// that spin briefly while waiting for their turn.
-std::atomic<VThread*> g_current{nullptr};
+VThread* g_current = nullptr;
 int g_nextId = 0;
 std::atomic<int64_t> g_now{0};
 thread_local VThread* t_self = nullptr;
@@ -124,8 +121,6 @@ VThread* self(std::unique_lock<std::mutex>&) {
     return t_self;
 }
 
-constexpr int kTurnSpins = 2000;  // about 50 microseconds
-
 int64_t vblankTick(int64_t n) { return n * kVtTicksPerSecond / g_fps; }
 
 int64_t nextVblankAfter(int64_t t) {
@@ -193,14 +188,6 @@ void vtBlockUntil(int64_t wake) {
     me->wake = std::max(wake, g_now.load());
     g_waiting.push_back(me);
     scheduleNext(lock);
-    if (g_current == me) return;
-    // Threads that hand the turn back and forth every virtual millisecond (the
-    // position pollers) mostly find it handed back within microseconds: they
-    // look for it a while before they sleep, which spares two trips through
-    // the kernel's scheduler at each turn.
-    lock.unlock();
-    for (int i = 0; i < kTurnSpins && g_current.load(std::memory_order_acquire) != me; i++) cpuRelax();
-    lock.lock();
     me->cv.wait(lock, [me] { return g_current == me; });
 }
 
