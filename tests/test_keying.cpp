@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/rm/objects.h"
@@ -18,9 +19,7 @@ const int kTol = rm::kKeyTolerance;
 
 // One row of 24-bit texels as a decal texture with the given key: the
 // coverage it reads (0 or 255 per texel) and the colours of its keyed chain.
-struct Keyed {
-    std::vector<uint32_t> coverage, colour;
-};
+struct Keyed { std::vector<uint32_t> coverage, colour; };
 
 Keyed keyedRow(const std::vector<uint32_t>& rgb, D3DCOLOR key) {
     std::vector<uint8_t> block;
@@ -51,16 +50,13 @@ uint32_t grey(int v) { return (uint32_t)v * 0x010101u; }
 TEST(DecalKey, TexelsWithinTheToleranceAreKeyAndTakeTheShapesColour) {
     // Key black: a shape texel, then near-black texels at and just past the tolerance.
     const uint32_t shape = 0xE08040;
-    Keyed row = keyedRow({shape, grey(kTol), 0x000000, (uint32_t)kTol << 16 | (kTol + 1), 0x000000,
-                          (uint32_t)(kTol + 1) << 8, grey(1), 0x000000},
-                         0);
-    ASSERT_EQ(row.coverage.size(), 8u);
+    Keyed row = keyedRow(
+        {shape, grey(kTol), 0, (uint32_t)kTol << 16 | (kTol + 1), 0, (uint32_t)(kTol + 1) << 8, grey(1), 0}, 0);
+    EXPECT_EQ(row.coverage, (std::vector<uint32_t>{255, 0, 0, 255, 0, 255, 0, 0}));
+    // Key texels carry their nearest drawn texel's colour, never their own near
+    // black; the last one's nearest wraps around to texel 0.
     ASSERT_EQ(row.colour.size(), 8u);
-    const uint32_t drawn[8] = {255, 0, 0, 255, 0, 255, 0, 0};
-    for (int i = 0; i < 8; i++) EXPECT_EQ(row.coverage[i], drawn[i]) << i;
-    // Key texels carry their nearest drawn texel's colour, never their own near black.
-    EXPECT_EQ(row.colour[1], shape);
-    EXPECT_EQ(row.colour[7], shape);  // wraps around to texel 0
+    EXPECT_EQ(std::pair(row.colour[1], row.colour[7]), std::pair(shape, shape));
     // Another key colour: the tolerance holds on either side of it.
     row = keyedRow({0x808080, grey(128 - kTol), grey(128 + kTol + 1), 0x80807F + (uint32_t)kTol}, 0x808080);
     EXPECT_EQ(row.coverage, (std::vector<uint32_t>{0, 0, 255, 0}));
@@ -80,14 +76,11 @@ TEST(DecalKey, SoftenedCoverageFollowsAShallowEdge) {
     rm::buildMipChain(chain, px.data(), n, n, true);
     const rm::MipLevel& level = chain.lv[0];
     ASSERT_EQ(level.w, n);
-    auto coverage = [&](double x, double y) {
-        double u = x - 0.5, v = y - 0.5;
-        int ix = (int)std::floor(u), iy = (int)std::floor(v);
-        double fx = u - ix, fy = v - iy;
-        auto a = [&](int cx, int cy) { return (double)(level.px[(size_t)cy * (level.w + 1) + cx] >> 24); };
-        double top = a(ix, iy) + (a(ix + 1, iy) - a(ix, iy)) * fx;
-        double bottom = a(ix, iy + 1) + (a(ix + 1, iy + 1) - a(ix, iy + 1)) * fx;
-        return top + (bottom - top) * fy;
+    auto coverage = [&](double x, double y) {  // bilinear, texel centres at half-integers
+        const int ix = (int)std::floor(x - 0.5), iy = (int)std::floor(y - 0.5);
+        const double fx = x - 0.5 - ix, fy = y - 0.5 - iy;
+        auto a = [&](int dx, int dy) { return (double)(level.px[(size_t)(iy + dy) * (n + 1) + ix + dx] >> 24); };
+        return (a(0, 0) * (1 - fx) + a(1, 0) * fx) * (1 - fy) + (a(0, 1) * (1 - fx) + a(1, 1) * fx) * fy;
     };
     double worst = 0, sum = 0;
     int count = 0;
