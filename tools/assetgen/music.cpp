@@ -107,6 +107,11 @@ struct Song {
                 duck[n0 + i] = std::min(duck[n0 + i], 1 - 0.45f * std::exp(-i / (kRate * 0.09f)));
     }
 
+    // Four toms on the sixteenths from `beat`, falling in pitch, rising in level.
+    void tomFill(double beat, float midi, float vel, float velStep) {
+        for (int i = 0; i < 4; ++i) tom(mix, t(beat + i * 0.25), midi - 3 * i, vel + velStep * i);
+    }
+
     // One bar of drums, or its first `steps` sixteenths.
     void drums(double bar, const Style& st, int steps = 16) {
         for (int i = 0; i < steps; ++i) {
@@ -205,7 +210,7 @@ void intro(Song& s) {
         s.play(b, 1, chords[bar], layers[bar]);
     }
     // A tom fill into the interlude.
-    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(15 + i * 0.25), 50.0f - 3 * i, 0.45f + 0.1f * i);
+    s.tomFill(15, 50.0f, 0.45f, 0.1f);
 }
 
 // Cue 5: drums out; a wailing lead over Dm and E, quiet.
@@ -232,7 +237,7 @@ void drift(Song& s) {
     crash(s.mix, s.t(24), 0.5f, s.rng);
     s.play(24, 2, kProgA, st);
     // A tom fill into scene 2.
-    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(31 + i * 0.25), 47.0f - 3 * i, 0.35f + 0.08f * i);
+    s.tomFill(31, 47.0f, 0.35f, 0.08f);
 }
 
 // Cues 7 to 13: the full groove with the main theme; the zug hits.
@@ -277,7 +282,7 @@ void groove(Song& s) {
                       0.75f, 0.7f, 0.3f, kMelodyA, 0.85f, 0};
     s.hit(s.t(80), {57, 64, 69, 72}, 0.9f, 0.85f, 0.5f);
     s.play(80, 4, kProgA, st);
-    for (int i = 0; i < 4; ++i) tom(s.mix, s.t(95 + i * 0.25), 50.0f - 3 * i, 0.4f + 0.08f * i);
+    s.tomFill(95, 50.0f, 0.4f, 0.08f);
 }
 
 // Cues 16 to 24: scene 3, a broken beat with an acid bass over F G Em Am;
