@@ -70,4 +70,4 @@ test-arm64: arm64 data
 	exit $$status
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan $(ARM64_BUILD)
