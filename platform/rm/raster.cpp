@@ -442,46 +442,110 @@ bool wideAvailable() {
 #endif
 }
 
-// Finds the span of row y (exactly, from the edge functions at the row, which
-// it then steps to the next row) and its starting values; false when the row
-// has none.
-template <unsigned F>
-__attribute__((always_inline)) inline bool spanAt(const RTarget& t, const Setup& s, int64_t V[3], int y, Span& span) {
-    int64_t xl = s.x0, xr = s.x1;
-    bool empty = false;
-    for (int e = 0; e < 3; e++) {
-        const int64_t S = s.S[e], v = V[e];
-        if (S > 0) {
-            // The first column on the inside: ceil of est (tested without
-            // rounding: ceil(est) > n exactly when est > n), found exactly
-            // by the loops from the truncated estimate.
-            const double est = -(double)v * s.invS[e];
-            if (est > xr + 1) { empty = true; break; }
-            if (est > xl - 1) {
-                int64_t xi = (int64_t)est;
-                while (v + S * xi < 0) xi++;
-                while (v + S * (xi - 1) >= 0) xi--;
-                xl = std::max(xl, xi);
+// Floor of a / b for b > 0.
+inline int64_t floorDiv(int64_t a, int64_t b) {
+    const int64_t q = a / b;
+    return q - (a % b < 0 ? 1 : 0);
+}
+
+// A triangle's edges walked down its rows exactly, without a division per
+// row. Each edge keeps the column where it bounds the current row (the first
+// inside for a left edge, S > 0; the last for a right edge, S < 0) and the
+// edge function there, e, which stays in [0, |S|): a row down, e grows by dV,
+// and the column moves by the whole quotient of dV by |S| and at most one
+// more. A triangle has one or two left and right edges, padded to two by
+// repeating the first (the bound is the same), and at most one level edge
+// (S == 0), which only rules rows in or out.
+struct EdgeWalk {
+    // Left, left, right, right.
+    int64_t col[4], e[4], size[4], rem[4], step[4], carry[4];
+    int64_t level = 0, levelStep = 0;  // a level edge's function; 0 and 0 when there is none
+
+    explicit EdgeWalk(const Setup& s) {
+        int left[2] = {0, 0}, right[2] = {0, 0}, nl = 0, nr = 0;
+        for (int k = 0; k < 3; k++) {
+            if (s.S[k] > 0)
+                left[nl++] = k;
+            else if (s.S[k] < 0)
+                right[nr++] = k;
+            else {
+                level = s.V[k];
+                levelStep = s.dV[k];
             }
-        } else if (S < 0) {
-            const double est = (double)v * -s.invS[e];  // last column: floor of est
-            if (est < xl - 1) { empty = true; break; }
-            if (est < xr + 1) {
-                int64_t xi = (int64_t)est;
-                while (v + S * xi < 0) xi--;
-                while (v + S * (xi + 1) >= 0) xi++;
-                xr = std::min(xr, xi);
-            }
-        } else if (v < 0) {
-            empty = true;
-            break;
+        }
+        if (!nl || !nr) {  // no area: set-up culls these; no rows, and no division by 0
+            for (int i = 0; i < 4; i++) col[i] = e[i] = rem[i] = step[i] = carry[i] = 0, size[i] = 1;
+            level = -1;
+            levelStep = 0;
+            return;
+        }
+        const int order[4] = {left[0], left[nl - 1], right[0], right[nr - 1]};
+        for (int i = 0; i < 4; i++) {
+            const int k = order[i];
+            const int64_t v = s.V[k], dV = s.dV[k];
+            const bool isLeft = i < 2;
+            size[i] = isLeft ? s.S[k] : -s.S[k];
+            // The first column x with v + S x >= 0, or the last.
+            col[i] = isLeft ? -floorDiv(v, size[i]) : floorDiv(v, size[i]);
+            e[i] = v + s.S[k] * col[i];
+            const int64_t q = floorDiv(dV, size[i]);
+            rem[i] = dV - q * size[i];
+            step[i] = isLeft ? -q : q;
+            carry[i] = isLeft ? -1 : 1;
         }
     }
-    V[0] += s.dV[0];
-    V[1] += s.dV[1];
-    V[2] += s.dV[2];
-    if (empty || xl > xr) return false;
+    // The current row's columns [xl, xr] within [x0, x1]; false when the row
+    // has none. Moves on to the next row.
+    __attribute__((always_inline)) bool row(int64_t x0, int64_t x1, int64_t& xl, int64_t& xr) {
+        xl = std::max({x0, col[0], col[1]});
+        xr = std::min({x1, col[2], col[3]});
+        const bool inside = level >= 0;
+        for (int i = 0; i < 4; i++) {
+            const int64_t next = e[i] + rem[i];
+            const int64_t over = -(int64_t)(next >= size[i]);  // all ones when e passes |S|
+            e[i] = next - (size[i] & over);
+            col[i] += step[i] + (carry[i] & over);
+        }
+        level += levelStep;
+        return inside && xl <= xr;
+    }
+};
 
+// The same walk with the four edges in one register, for the eight-pixel loop.
+struct WideEdgeWalk {
+    __m256i col, e, sizeLess1, size, rem, step, carry;
+    int64_t level, levelStep;
+
+    WIDE explicit WideEdgeWalk(const EdgeWalk& w) {
+        col = _mm256_loadu_si256((const __m256i*)w.col);
+        e = _mm256_loadu_si256((const __m256i*)w.e);
+        size = _mm256_loadu_si256((const __m256i*)w.size);
+        sizeLess1 = _mm256_sub_epi64(size, _mm256_set1_epi64x(1));
+        rem = _mm256_loadu_si256((const __m256i*)w.rem);
+        step = _mm256_loadu_si256((const __m256i*)w.step);
+        carry = _mm256_loadu_si256((const __m256i*)w.carry);
+        level = w.level;
+        levelStep = w.levelStep;
+    }
+    WIDE __attribute__((always_inline)) bool row(int64_t x0, int64_t x1, int64_t& xl, int64_t& xr) {
+        alignas(32) int64_t c[4];
+        _mm256_store_si256((__m256i*)c, col);
+        xl = std::max({x0, c[0], c[1]});
+        xr = std::min({x1, c[2], c[3]});
+        const bool inside = level >= 0;
+        const __m256i next = _mm256_add_epi64(e, rem);
+        const __m256i over = _mm256_cmpgt_epi64(next, sizeLess1);
+        e = _mm256_sub_epi64(next, _mm256_and_si256(size, over));
+        col = _mm256_add_epi64(_mm256_add_epi64(col, step), _mm256_and_si256(carry, over));
+        level += levelStep;
+        return inside && xl <= xr;
+    }
+};
+
+// The span of row y, columns [xl, xr], and its starting values.
+template <unsigned F>
+__attribute__((always_inline)) inline void spanAt(const RTarget& t, const Setup& s, int y, int64_t xl, int64_t xr,
+                                                  Span& span) {
     const float fx = (float)xl, fy = (float)y;
     span.dst = t.color + (size_t)y * t.pitch;
     span.zb = t.depth + (size_t)y * t.dpitch;
@@ -500,7 +564,6 @@ __attribute__((always_inline)) inline bool spanAt(const RTarget& t, const Setup&
         span.uT = (span.s + s.sdx * mid) * span.w;
         span.vT = (span.t + s.tdx * mid) * span.w;
     }
-    return true;
 }
 
 // Whether the triangle's colour is the same at every pixel.
@@ -514,27 +577,38 @@ inline void firstSpan(const Setup& s, Span& span) {
 
 template <unsigned F>
 void drawRowsPixels(const RTarget& t, const Setup& s) {
-    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
+    EdgeWalk edges(s);
     Span span;
     firstSpan(s, span);
-    for (int y = s.yStart; y <= s.yEnd; y++)
-        if (spanAt<F>(t, s, V, y, span)) drawSpanPixels<F>(s, span);
+    for (int y = s.yStart; y <= s.yEnd; y++) {
+        int64_t xl, xr;
+        if (!edges.row(s.x0, s.x1, xl, xr)) continue;
+        spanAt<F>(t, s, y, xl, xr, span);
+        drawSpanPixels<F>(s, span);
+    }
 }
 
 // The same rows with the eight-pixel loop; flat colour only.
 template <unsigned F>
 WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
-    int64_t V[3] = {s.V[0], s.V[1], s.V[2]};
+    WideEdgeWalk edges{EdgeWalk(s)};
     Span span[2];
     WideSpan c[2];
     firstSpan(s, span[0]);
     firstSpan(s, span[1]);
     // Rows two at a time: short spans pair up across rows.
     for (int y = s.yStart; y <= s.yEnd; y += 2) {
-        const bool first = spanAt<F>(t, s, V, y, span[0]);
-        const bool second = y + 1 <= s.yEnd && spanAt<F>(t, s, V, y + 1, span[1]);
-        if (first) prepareWide<F>(s, span[0], c[0]);
-        if (second) prepareWide<F>(s, span[1], c[1]);
+        int64_t xl[2], xr[2];
+        const bool first = edges.row(s.x0, s.x1, xl[0], xr[0]);
+        const bool second = y + 1 <= s.yEnd && edges.row(s.x0, s.x1, xl[1], xr[1]);
+        if (first) {
+            spanAt<F>(t, s, y, xl[0], xr[0], span[0]);
+            prepareWide<F>(s, span[0], c[0]);
+        }
+        if (second) {
+            spanAt<F>(t, s, y + 1, xl[1], xr[1], span[1]);
+            prepareWide<F>(s, span[1], c[1]);
+        }
         if (first && second)
             drawSpanPairWide<F>(span, c);
         else if (first)
@@ -611,7 +685,6 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
         s.S[e] = -16 * dy;
         s.dV[e] = 16 * dx;
         s.V[e] = -dy * (8 - X[i]) + dx * ((int64_t)s.yStart * 16 + 8 - Y[i]) - (topLeft ? 0 : 1);
-        s.invS[e] = s.S[e] ? 1.0 / (double)s.S[e] : 0.0;
     }
 
     // Attribute planes from the snapped positions.
@@ -641,7 +714,14 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
         s.tex = nullptr;
         s.maxLevel = 0;
     }
-    for (int k = 0; k < 4; k++) plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
+    for (int k = 0; k < 4; k++) {
+        if (a.c[k] == b.c[k] && a.c[k] == c.c[k]) {  // the usual case: one colour for the face
+            s.c0[k] = a.c[k];
+            s.cdx[k] = s.cdy[k] = 0.0f;
+        } else {
+            plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
+        }
+    }
     if (!(flags & kTex))  // the colour itself is written: back to 0..255
         for (int k = 0; k < 3; k++) {
             s.c0[k] *= 255.0f / 256.0f;
@@ -654,6 +734,7 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
 
 void rasterRows(const RTarget& t, const RasterSetup& s, int y0, int y1) {
     static const auto table = makeTable(std::make_integer_sequence<unsigned, 32>{});
+    if (s.yStart > s.yEnd) return;  // culled, or nothing inside the clip rectangle
     if (y0 <= s.yStart && y1 > s.yEnd) return table[s.flags](t, s);
     RasterSetup part = s;
     part.yStart = std::max(s.yStart, y0);

@@ -69,7 +69,6 @@ struct RasterSetup {
     int yStart, yEnd;  // inclusive rows; none when yEnd < yStart
     int x0, x1;        // clip columns, x1 inclusive
     int64_t V[3], dV[3], S[3];
-    double invS[3];
     // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel
     // centres folded in); s and t are in texels of level 0, divided by depth.
     float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;

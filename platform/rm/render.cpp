@@ -223,7 +223,7 @@ void Viewport::setUpBatch(Batch& b) {
 // Sets up part of the sorted translucent triangles; one that is culled or
 // has no rows is left with none.
 void Viewport::setUpTranslucent(int part) {
-    const size_t from = (size_t)part * kBatchTriangles, to = std::min(from + kBatchTriangles, device->order.size());
+    const size_t from = (size_t)part * kSortedPart, to = std::min(from + kSortedPart, device->order.size());
     for (size_t i = from; i < to; i++) {
         const uint64_t place = device->order[i];
         const Queued& qd = device->batches[(uint32_t)place >> 16].queued[place & 0xFFFF];
@@ -342,7 +342,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     auto& order = device->order;
     order.clear();
     // Keyed by farness, then place: run (16 bits) and index in it (16 bits;
-    // a run's 512 triangles clip to at most 7,168).
+    // a run's 256 triangles clip to at most 3,584).
     for (uint32_t b = 0; b < device->batchCount; b++) {
         const auto& queued = device->batches[b].queued;
         for (uint32_t i = 0; i < queued.size(); i++)
@@ -350,7 +350,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     }
     std::sort(order.begin(), order.end());
     device->sorted.resize(order.size());
-    runParts((int)((order.size() + kBatchTriangles - 1) / kBatchTriangles),
+    runParts((int)((order.size() + kSortedPart - 1) / kSortedPart),
              [](void* self, int part) { static_cast<Viewport*>(self)->setUpTranslucent(part); }, this);
     auto& drawn = device->drawn;
     drawn.clear();

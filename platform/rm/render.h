@@ -270,9 +270,12 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
                      const MipChain* tex, unsigned flags, bool translucent);
 
     // Meshes are cut into runs of at most this many triangles, set up in
-    // parallel; the order of the set-ups is the order of the runs.
-    static constexpr uint32_t kBatchTriangles = 512;
-    static constexpr size_t kMaxBatches = 65536;  // 33 million triangles a frame
+    // parallel; the order of the set-ups is the order of the runs. Small
+    // enough that the workers finish together; the sorted translucent
+    // triangles are set up in parts of kSortedPart.
+    static constexpr uint32_t kBatchTriangles = 256;
+    static constexpr uint32_t kSortedPart = 128;
+    static constexpr size_t kMaxBatches = 65536;  // 16 million triangles a frame
 
     bool visible(const DrawItem& d) const;
     void batchMeshes();
