@@ -104,7 +104,7 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
             std::copy(row, row + lw, dst + (size_t)y * (lw + 1));
             dst[(size_t)y * (lw + 1) + lw] = row[0];
         }
-        chain.lv[l] = {lw, lh, dst};
+        chain.lv[l] = {lw, lh, dst, (uint32_t)lw - 1, (uint32_t)lh - 1, __builtin_ctz((unsigned)lw), lw + 1, l};
         offset += (size_t)(lw + 1) * (lh + 1);
         // The next level averages 2 x 2 texels.
         const int nw = std::max(1, lw / 2), nh = std::max(1, lh / 2);

@@ -39,19 +39,8 @@ constexpr int kTriLow = 32, kTriHigh = 95;
 // Texel coordinates are kept within this range (far beyond any texture).
 constexpr float kTexelLimit = 1e9f;
 
-// One mip level prepared for sampling: its texels, wrap masks, the row shift
-// and the level's scale against level 0.
-struct Lvl {
-    const uint32_t* px;
-    uint32_t wm, hm;
-    int wsh, shift;
-    int stride;  // w + 1
-};
-
-__attribute__((always_inline)) inline Lvl prepareLevel(const MipChain& chain, int level) {
-    const MipLevel& L = chain.lv[level];
-    return {L.px, (uint32_t)L.w - 1, (uint32_t)L.h - 1, __builtin_ctz((unsigned)L.w), level, L.w + 1};
-}
+// A mip level as sampled: its texels, wrap masks, row shift and scale.
+using Lvl = MipLevel;
 
 // A texel coordinate as 16.16 fixed point; the word wraps modulo 2^32, a
 // whole number of texture periods.
@@ -66,8 +55,8 @@ inline uint32_t fixedTexel(float c) {
 
 // The mip level and the blend fraction (of 128) towards the next one, from the
 // texel footprint of a pixel at texel coordinates (uT, vT) and 1/q = w.
-__attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT, float vT, float w, Lvl& A, Lvl& B,
-                                                       int& frac) {
+__attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT, float vT, float w, const Lvl*& A,
+                                                       const Lvl*& B, int& frac) {
     const float dudx = (s.sdx - uT * s.qdx) * w, dvdx = (s.tdx - vT * s.qdx) * w;
     const float dudy = (s.sdy - uT * s.qdy) * w, dvdy = (s.tdy - vT * s.qdy) * w;
     const float rx = dudx * dudx + dvdx * dvdx, ry = dudy * dudy + dvdy * dvdy;
@@ -87,8 +76,8 @@ __attribute__((always_inline)) inline void selectLevel(const Setup& s, float uT,
         level = s.maxLevel;
         f = 0;
     }
-    A = prepareLevel(*s.tex, level);
-    B = f ? prepareLevel(*s.tex, level + 1) : A;
+    A = &s.tex->lv[level];
+    B = f ? A + 1 : A;
     frac = f;
 }
 
@@ -144,7 +133,8 @@ void drawSpanPixels(const Setup& st, const Span& r) {
     // The colour on the 0..256 scale, b g r a; times 4 for modulating texels
     // scaled by 64.
     __m128i c16 = _mm_packs_epi32(_mm_cvtps_epi32(r.col), zero), c64 = _mm_slli_epi16(c16, 2);
-    Lvl A{}, B{};
+    const Lvl* A = nullptr;
+    const Lvl* B = nullptr;
     int frac = 0;
     if constexpr (kT) selectLevel(st, r.uT, r.vT, r.w, A, B, frac);
     const __m128i fracW = _mm_set1_epi16((short)(frac << 8));
@@ -163,10 +153,10 @@ void drawSpanPixels(const Setup& st, const Span& r) {
         if constexpr (kT) {
             const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
             const uint32_t U = fixedTexel(s * w), V = fixedTexel(t * w);
-            __m128i texel = bilinear(A, U, V);
+            __m128i texel = bilinear(*A, U, V);
             // Alpha test on the filtered coverage of the selected level.
             if (kD && _mm_extract_epi16(texel, 3) < kCoverageHalf * 64) continue;
-            if (frac) texel = _mm_add_epi16(texel, mulhrs4(_mm_sub_epi16(bilinear(B, U, V), texel), fracW));
+            if (frac) texel = _mm_add_epi16(texel, mulhrs4(_mm_sub_epi16(bilinear(*B, U, V), texel), fracW));
             px = _mm_mulhi_epu16(texel, c64);
         } else {
             px = c16;
@@ -189,19 +179,23 @@ void drawSpanPixels(const Setup& st, const Span& r) {
 #endif
 
 // Sampled texels of eight pixels, as `bilinear` gives them for one: 16-bit
-// channels, `a` holding pixels 0 to 3 and `b` pixels 4 to 7 (pixels 0, 1 and
-// 4, 5 in the low halves; 2, 3 and 6, 7 in the high ones).
+// channels, `a` holding pixels 0, 1 (low half) and 4, 5 (high half), `b`
+// pixels 2, 3 and 6, 7. Packing `a` and `b` to bytes gives the pixels in
+// order, and each half's weights come from its own half of a register of
+// eight: no step crosses the halves.
 struct Wide16 {
     __m256i a, b;
 };
 
 // Spreads a 16-bit value per pixel (the low half of each 32-bit lane) over
-// that pixel's four channels: pixels 0 to 3, or 4 to 7 when `high`.
-WIDE inline __m256i spread(__m256i w, bool high) {
-    const __m256i rep = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9,  //
-                                         0, 1, 0, 1, 0, 1, 0, 1, 8, 9, 8, 9, 8, 9, 8, 9);
-    const __m128i half = high ? _mm256_extracti128_si256(w, 1) : _mm256_castsi256_si128(w);
-    return _mm256_shuffle_epi8(_mm256_cvtepu32_epi64(half), rep);
+// that pixel's four channels, in the order of Wide16: pixels 0, 1, 4, 5, or
+// 2, 3, 6, 7 when `odd`.
+WIDE inline __m256i spread(__m256i w, bool odd) {
+    const __m256i even = _mm256_setr_epi8(0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5,  //
+                                          0, 1, 0, 1, 0, 1, 0, 1, 4, 5, 4, 5, 4, 5, 4, 5);
+    const __m256i other = _mm256_setr_epi8(8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13,  //
+                                           8, 9, 8, 9, 8, 9, 8, 9, 12, 13, 12, 13, 12, 13, 12, 13);
+    return _mm256_shuffle_epi8(w, odd ? other : even);
 }
 
 // a + (b - a) * w / 2^15, rounded, per 16-bit lane.
@@ -209,10 +203,14 @@ WIDE inline __m256i lerpRounded(__m256i a, __m256i b, __m256i w) {
     return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), w));
 }
 
-// The 64 bits at base + at[i] for i = 0..3, in order.
-WIDE inline __m256i load4x64(const uint32_t* base, const int32_t* at) {
+// The 64 bits at base + at[i], base + at[i + 1], base + at[i + 4] and
+// base + at[i + 5]: the pixels of one register of Wide16.
+WIDE inline __m256i load4x64(const uint32_t* base, const int32_t* at, int i) {
     int64_t v[4];
-    for (int i = 0; i < 4; i++) memcpy(&v[i], base + at[i], 8);
+    memcpy(&v[0], base + at[i], 8);
+    memcpy(&v[1], base + at[i + 1], 8);
+    memcpy(&v[2], base + at[i + 4], 8);
+    memcpy(&v[3], base + at[i + 5], 8);
     return _mm256_setr_epi64x(v[0], v[1], v[2], v[3]);
 }
 
@@ -233,10 +231,10 @@ WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     // slower on some processors (Zen 3) and no faster on the others.
     alignas(32) int32_t at[8];
     _mm256_store_si256((__m256i*)at, idx);
-    const __m256i tA = _mm256_shuffle_epi8(load4x64(top, at), pairs);
-    const __m256i tB = _mm256_shuffle_epi8(load4x64(top, at + 4), pairs);
-    const __m256i bA = _mm256_shuffle_epi8(load4x64(bottom, at), pairs);
-    const __m256i bB = _mm256_shuffle_epi8(load4x64(bottom, at + 4), pairs);
+    const __m256i tA = _mm256_shuffle_epi8(load4x64(top, at, 0), pairs);
+    const __m256i tB = _mm256_shuffle_epi8(load4x64(top, at, 2), pairs);
+    const __m256i bA = _mm256_shuffle_epi8(load4x64(bottom, at, 0), pairs);
+    const __m256i bB = _mm256_shuffle_epi8(load4x64(bottom, at, 2), pairs);
     // Byte weights (64 - fu, fu) across, and fv * 128 down.
     const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 10), _mm256_set1_epi32(63));
     const __m256i across = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(64), fu), _mm256_slli_epi32(fu, 8));
@@ -262,7 +260,8 @@ struct WideSpan {
     __m256 q0, s0, t0, qdx, sdx, tdx;
     __m256i c16, alpha, invAlpha, fracW;
     __m256i c64;  // c16 * 4: the high half of a texel (scaled by 64) times it is the lit texel
-    Lvl A, B;
+    const Lvl* A;
+    const Lvl* B;
     int frac;
 };
 
@@ -324,7 +323,7 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
             V[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c[k]->t0, _mm256_mul_ps(jf[k], c[k]->tdx)), w));
         }
 #pragma GCC unroll 2
-        for (int k = 0; k < K; k++) bilinear8(texel[k], c[k]->A, U[k], V[k]);
+        for (int k = 0; k < K; k++) bilinear8(texel[k], *c[k]->A, U[k], V[k]);
         if constexpr (kD) {
             // Coverage of at least half: the sign of each pixel's top byte
             // once the comparison is packed back into pixel order.
@@ -334,7 +333,7 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
             for (int k = 0; k < K; k++) {
                 const __m256i coverA = _mm256_cmpgt_epi16(texel[k].a, half);
                 const __m256i coverB = _mm256_cmpgt_epi16(texel[k].b, half);
-                const __m256i cover = _mm256_permute4x64_epi64(_mm256_packs_epi16(coverA, coverB), 0xD8);
+                const __m256i cover = _mm256_packs_epi16(coverA, coverB);
                 pass[k] = _mm256_and_si256(pass[k], _mm256_srai_epi32(cover, 31));
                 any = _mm256_or_si256(any, pass[k]);
             }
@@ -345,7 +344,7 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
         if (blend) {
             Wide16 other[K];
 #pragma GCC unroll 2
-            for (int k = 0; k < K; k++) bilinear8(other[k], c[k]->B, U[k], V[k]);
+            for (int k = 0; k < K; k++) bilinear8(other[k], *c[k]->B, U[k], V[k]);
 #pragma GCC unroll 2
             for (int k = 0; k < K; k++) {
                 texel[k].a = lerpRounded(texel[k].a, other[k].a, c[k]->fracW);
@@ -364,13 +363,12 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) {
         if constexpr (kB) {
-            const __m256i dA = _mm256_cvtepu8_epi16(_mm256_castsi256_si128(old[k]));
-            const __m256i dB = _mm256_cvtepu8_epi16(_mm256_extracti128_si256(old[k], 1));
+            const __m256i dA = _mm256_unpacklo_epi8(old[k], _mm256_setzero_si256());
+            const __m256i dB = _mm256_unpackhi_epi8(old[k], _mm256_setzero_si256());
             px[k].a = blend16(px[k].a, dA, *c[k]);
             px[k].b = blend16(px[k].b, dB, *c[k]);
         }
-        const __m256i out = _mm256_and_si256(_mm256_permute4x64_epi64(_mm256_packus_epi16(px[k].a, px[k].b), 0xD8),
-                                             _mm256_set1_epi32(0x00FFFFFF));
+        const __m256i out = _mm256_and_si256(_mm256_packus_epi16(px[k].a, px[k].b), _mm256_set1_epi32(0x00FFFFFF));
         const __m256i colour = _mm256_blendv_epi8(old[k], out, pass[k]);
         if (whole[k])
             _mm256_storeu_si256((__m256i*)dst[k], colour);

@@ -29,6 +29,10 @@ struct MipLevel {
     // column and row repeat the first, so that a texel's right and lower
     // neighbours (wrapped) are always the next in memory.
     const uint32_t* px = nullptr;
+    // For sampling: wrap masks w - 1 and h - 1, log2 of w, the row stride
+    // (w + 1) and the level's number, its scale against level 0 as a shift.
+    uint32_t wm = 0, hm = 0;
+    int wsh = 0, stride = 0, shift = 0;
 };
 
 // A power-of-two mip chain; level 0 is the full picture.
