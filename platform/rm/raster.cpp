@@ -384,20 +384,25 @@ WIDE __attribute__((always_inline)) inline void drawGroups(const Span* const r[K
     }
 }
 
-// The shared values of a span's groups.
-template <unsigned F>
-WIDE __attribute__((always_inline)) inline void prepareWide(const Setup& st, const Span& r, WideSpan& c) {
-    // The span's colour on the 0..256 scale, b g r a per pixel, and its alpha.
+// The values all spans of a triangle share in the eight-pixel loop, which
+// draws flat colour only: its colour on the 0..256 scale (b g r a per pixel)
+// and alpha, and the steps across.
+WIDE __attribute__((always_inline)) inline void prepareWideTriangle(const Setup& st, const Span& r, WideSpan& c) {
     c.c16 = _mm256_broadcastq_epi64(_mm_packs_epi32(_mm_cvtps_epi32(r.col), _mm_setzero_si128()));
     c.c64 = _mm256_slli_epi16(c.c16, 2);
     c.alpha = _mm256_shufflehi_epi16(_mm256_shufflelo_epi16(c.c16, 0xFF), 0xFF);
     c.invAlpha = _mm256_sub_epi16(_mm256_set1_epi16(256), c.alpha);
-    c.q0 = _mm256_set1_ps(r.q);
-    c.s0 = _mm256_set1_ps(r.s);
-    c.t0 = _mm256_set1_ps(r.t);
     c.qdx = _mm256_set1_ps(st.qdx);
     c.sdx = _mm256_set1_ps(st.sdx);
     c.tdx = _mm256_set1_ps(st.tdx);
+}
+
+// The values of one span's groups: where it starts and its mip levels.
+template <unsigned F>
+WIDE __attribute__((always_inline)) inline void prepareWide(const Setup& st, const Span& r, WideSpan& c) {
+    c.q0 = _mm256_set1_ps(r.q);
+    c.s0 = _mm256_set1_ps(r.s);
+    c.t0 = _mm256_set1_ps(r.t);
     c.frac = 0;
     if constexpr ((bool)(F & kTex)) selectLevel(st, r.uT, r.vT, r.w, c.A, c.B, c.frac);
     c.fracW = _mm256_set1_epi16((short)(c.frac << 8));
@@ -594,6 +599,8 @@ WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
     WideSpan c[2];
     firstSpan(s, span[0]);
     firstSpan(s, span[1]);
+    prepareWideTriangle(s, span[0], c[0]);
+    c[1] = c[0];
     // Rows two at a time: short spans pair up across rows.
     for (int y = s.yStart; y <= s.yEnd; y += 2) {
         int64_t xl[2], xr[2];
