@@ -365,43 +365,35 @@ TEST(RetainedModePixels, TrianglesCoverExactlyThePixelCentresInsideTheirEdges) {
     for (int n = 0; n < 1500; n++) {
         rm::RVert v[3] = {};
         const float reach = n % 3 == 0 ? 1400.0f : 60.0f;
-        for (rm::RVert& p : v) {
-            p.x = pick(-reach, W + reach);
-            p.y = pick(-reach, H + reach);
-            p.q = 1.0f;
-            for (float& c : p.c) c = 256.0f;
-        }
+        for (rm::RVert& p : v) p = {pick(-reach, W + reach), pick(-reach, H + reach), 1.0f, 0, 0, {256, 256, 256, 256}};
         if (n % 4 == 1) v[1].y = v[0].y + pick(-0.2f, 0.2f);  // a nearly level edge
         if (n % 5 == 2) v[2] = v[0], v[2].x += pick(-0.3f, 0.3f), v[2].y += pick(30, 90);  // a sliver
         int64_t X[3], Y[3];
-        for (int i = 0; i < 3; i++) X[i] = std::lrint(v[i].x * 16.0f), Y[i] = std::lrint(v[i].y * 16.0f);
-        if (n % 8 && (X[1] - X[0]) * (Y[2] - Y[0]) < (X[2] - X[0]) * (Y[1] - Y[0])) {  // most turned to face
-            std::swap(v[1], v[2]);
-            std::swap(X[1], X[2]);
-            std::swap(Y[1], Y[2]);
-        }
-        auto inside = [&](int x, int y) {
-            for (int i = 0; i < 3; i++) {
-                const int j = (i + 1) % 3;
-                const int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
-                const bool topLeft = dy < 0 || (dy == 0 && dx > 0);
-                if (dx * (16 * y + 8 - Y[i]) - dy * (16 * x + 8 - X[i]) - (topLeft ? 0 : 1) < 0) return false;
-            }
-            return true;
+        auto snap = [&] {
+            for (int i = 0; i < 3; i++) X[i] = std::lrint(v[i].x * 16.0f), Y[i] = std::lrint(v[i].y * 16.0f);
+            return (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]) > 0;
         };
-        const bool clockwise = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]) > 0;
-        for (int way = 0; way < 3; way++) {
+        if (!snap() && n % 8) std::swap(v[1], v[2]);  // most turned to face
+        const bool clockwise = snap();
+        auto inside = [&](int x, int y) {
+            for (int i = 0, j = 1; i < 3; i++, j = (i + 1) % 3) {
+                const int64_t dx = X[j] - X[i], dy = Y[j] - Y[i], bias = dy < 0 || (dy == 0 && dx > 0) ? 0 : 1;
+                if (dx * (16 * y + 8 - Y[i]) - dy * (16 * x + 8 - X[i]) - bias < 0) return false;
+            }
+            return x >= t.x0 && x < t.x1 && y >= t.y0 && y < t.y1;
+        };
+        for (int way = 0; way < 3; way++) {  // whole with the default loop, in bands with each loop
             if (way > 0 && !rm::rasterUseWide(way == 2)) continue;
             std::fill(color.begin(), color.end(), 0u);
             rm::RasterSetup setup;
             ASSERT_EQ(rm::rasterSetup(t, v[0], v[1], v[2], nullptr, 0, setup), clockwise) << n;
-            for (int y0 = t.y0; y0 < t.y1; y0 += way == 0 ? H : 5) rm::rasterRows(t, setup, y0, y0 + 5 + (way == 0) * H);
+            const int band = way == 0 ? H : 5;
+            for (int y0 = t.y0; y0 < t.y1; y0 += band) rm::rasterRows(t, setup, y0, y0 + band);
             int wrong = 0, covered = 0;
             for (int y = 0; y < H; y++)
                 for (int x = 0; x < W; x++) {
-                    const bool want = clockwise && x >= t.x0 && x < t.x1 && y >= t.y0 && y < t.y1 && inside(x, y);
                     const bool got = color[y * W + x] != 0;
-                    wrong += want != got;
+                    wrong += got != (clockwise && inside(x, y));
                     covered += got;
                 }
             EXPECT_EQ(wrong, 0) << "triangle " << n << ", way " << way;

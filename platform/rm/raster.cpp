@@ -598,7 +598,7 @@ WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
     Span span[2];
     WideSpan c[2];
     firstSpan(s, span[0]);
-    firstSpan(s, span[1]);
+    span[1] = span[0];
     prepareWideTriangle(s, span[0], c[0]);
     c[1] = c[0];
     // Rows two at a time: short spans pair up across rows.
