@@ -4,7 +4,7 @@
 set -e
 PACKAGES="cmake ninja-build g++ pkg-config make \
   libsdl2-dev libsdl2-ttf-dev libasound2-dev libfontconfig-dev fonts-dejavu-core \
-  libturbojpeg0-dev libpng-dev libmpg123-dev libmp3lame-dev \
+  libturbojpeg0-dev libpng-dev libmpg123-dev libsndfile1-dev libfreetype-dev libmp3lame-dev \
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libsimde-dev \
   libgtest-dev libbenchmark-dev"
 missing=""
