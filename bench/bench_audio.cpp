@@ -14,7 +14,7 @@
 #include "platform/bass/bass.h"
 #include "tests/audio_files.h"
 #include "platform/bass/mixer.h"
-#include "platform/sys.h"
+#include "platform/backend.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "platform/ddraw/ddraw.h"
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/win/wincore.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
 
@@ -127,7 +128,7 @@ TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
         for (int x = 0; x < 640; x++) ((uint32_t*)desc.lpSurface)[y * 640 + x] = tag(x, y);
     c.off->Unlock(nullptr);
     const std::vector<uint32_t> black(640 * 480, 0u);
-    sysPresent(window, black.data(), 640, 480, 2560, 0, 0);  // a known display to start from
+    sysPresent(winNative(window), black.data(), 640, 480, 2560, 0, 0);  // a known display to start from
     // The show's destination: the client rectangle moved to its screen place.
     RECT client;
     GetClientRect(window, &client);

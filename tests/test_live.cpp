@@ -1,16 +1,28 @@
-// The live program on a machine without a display: it refuses at once with
+// The live program: on a machine without a display it refuses at once with
 // one line that says what to do, rather than waiting on a dialog nobody can
 // see; a video driver the user forces still takes the show's own error path.
+// On an X server its settings dialog shows the pixels the headless
+// --dialog-shot writes.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include "platform/live/scale_chooser.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "stderr_lines.h"
+// Xlib last: its macros (None, Bool, Status) would clash with GoogleTest's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace {
 
@@ -79,4 +91,121 @@ TEST(ScaleChooser, StepsDownWhenPassesRunLongAndUpOnlyAfterACalmStretch) {
     EXPECT_EQ(passes(5, 1), 2.25);
     // Always late: down to 1 and no further.
     EXPECT_EQ(passes(40, 100), 1.0);
+}
+
+namespace {
+
+// A child process, ended (SIGTERM) and reaped when this goes.
+struct Child {
+    pid_t pid = -1;
+    ~Child() {
+        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
+    }
+};
+
+// Starts Xvfb on a free display number of its own choosing; -1 without Xvfb.
+int startXvfb(Child& server) {
+    int fds[2];
+    if (access("/usr/bin/Xvfb", X_OK) != 0 || pipe(fds) != 0) return -1;
+    server.pid = fork();
+    if (server.pid == 0) {
+        close(fds[0]);
+        const std::string fd = std::to_string(fds[1]);
+        execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+              (char*)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    // The number, then a newline in a write of its own: read to the newline
+    // (closing the pipe before it comes ends the server).
+    std::string text;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') text += c;
+    close(fds[0]);
+    return text.empty() ? -1 : atoi(text.c_str());
+}
+
+// The mapped top-level window titled `title`, or 0.
+Window findWindow(Display* x, const char* title) {
+    Window root = DefaultRootWindow(x), parent, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (!XQueryTree(x, root, &root, &parent, &children, &count)) return 0;
+    for (unsigned i = 0; i < count && !found; i++) {
+        char* name = nullptr;
+        XWindowAttributes a;
+        if (XFetchName(x, children[i], &name) && name && strcmp(name, title) == 0 &&
+            XGetWindowAttributes(x, children[i], &a) && a.map_state == IsViewable)
+            found = children[i];
+        if (name) XFree(name);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+std::vector<uint32_t> readPng(const std::string& path, int* width, int* height) {
+    png_image image;
+    memset(&image, 0, sizeof image);
+    image.version = PNG_IMAGE_VERSION;
+    std::vector<uint32_t> pixels;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return pixels;
+    image.format = PNG_FORMAT_BGRA;
+    pixels.resize((size_t)image.width * image.height);
+    if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) return {};
+    for (auto& p : pixels) p &= 0xFFFFFF;
+    *width = (int)image.width;
+    *height = (int)image.height;
+    return pixels;
+}
+
+}  // namespace
+
+// The same dialog engine paints both: the live window's client area on a
+// 1280 x 1024 X server holds exactly the pixels of the headless dialog shot
+// (whose virtual desktop has that size too).
+TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
+    const std::string shot = testing::TempDir() + "velkor-dialog-" + std::to_string(getpid()) + ".png";
+    ASSERT_EQ(system((std::string(VELKOR_BINARY_DIR) + "/velkor-capture --until 0 --dialog-shot " + shot).c_str()), 0);
+    int width = 0, height = 0;
+    const std::vector<uint32_t> expected = readPng(shot, &width, &height);
+    remove(shot.c_str());
+    ASSERT_FALSE(expected.empty());
+
+    Child server, live;
+    const int display = startXvfb(server);
+    if (display < 0) GTEST_SKIP() << "no Xvfb";
+    const std::string name = ":" + std::to_string(display);
+    live.pid = fork();
+    if (live.pid == 0) {
+        setenv("DISPLAY", name.c_str(), 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        const std::string program = std::string(VELKOR_BINARY_DIR) + "/velkor";
+        execl(program.c_str(), "velkor", (char*)nullptr);
+        _exit(127);
+    }
+    Display* x = XOpenDisplay(name.c_str());
+    ASSERT_NE(x, nullptr);
+    // Waits for the window and its first picture: a few seconds at most.
+    size_t differing = expected.size();
+    int shownWidth = 0, shownHeight = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (differing > 0 && std::chrono::steady_clock::now() < giveUp) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Window dialog = findWindow(x, "please configure settings");
+        XWindowAttributes a;
+        if (!dialog || !XGetWindowAttributes(x, dialog, &a)) continue;
+        shownWidth = a.width, shownHeight = a.height;
+        if (a.width != width || a.height != height) continue;
+        XImage* image = XGetImage(x, dialog, 0, 0, width, height, AllPlanes, ZPixmap);
+        if (!image) continue;
+        differing = 0;
+        for (int py = 0; py < height; py++)
+            for (int px = 0; px < width; px++)
+                differing += (XGetPixel(image, px, py) & 0xFFFFFF) != expected[(size_t)py * width + px];
+        XDestroyImage(image);
+    }
+    XCloseDisplay(x);
+    EXPECT_EQ(std::tuple(shownWidth, shownHeight), std::tuple(width, height));
+    EXPECT_EQ(differing, 0u) << "of " << expected.size() << " pixels";
 }

@@ -1,6 +1,6 @@
 // Our audio library: streams decoded whole at creation or, for MP3 files at
 // 44,100 Hz, decoded a window at a time inside the mixer (decode.cpp), mixed by
-// the output's pull (platform/sys.h) through a fractional-step linear
+// the output's pull (platform/backend.h) through a fractional-step linear
 // resampler, with a smoothed master gain and the position as heard.
 //
 // Every piece of state the mixer touches is guarded by sysAudioLock, which
@@ -21,7 +21,8 @@
 
 #include "platform/bass/decode.h"
 #include "platform/bass/mixer.h"
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/hooks/hooks.h"
 
 namespace {
 
@@ -186,8 +187,8 @@ void bassMix(int16_t* out, int count) {
 }
 
 DWORD BASS_GetVersion() {
-    DWORD version = sysShouldFail("BASS_GetVersion") ? 0x70000 : kVersion;
-    sysTrace("BASS_GetVersion() = 0x%X", version);
+    DWORD version = hookShouldFail("BASS_GetVersion") ? 0x70000 : kVersion;
+    hookTrace("BASS_GetVersion() = 0x%X", version);
     return version;
 }
 
@@ -199,7 +200,7 @@ BOOL BASS_Init(int device, DWORD rate, DWORD flags, HWND window) {
         AudioGuard guard;
         already = g_initialised;
     }
-    if (!already && !sysShouldFail("BASS_Init")) {
+    if (!already && !hookShouldFail("BASS_Init")) {
         {
             AudioGuard guard;
             g_outFrames = 0;
@@ -212,7 +213,7 @@ BOOL BASS_Init(int device, DWORD rate, DWORD flags, HWND window) {
             ok = TRUE;
         }
     }
-    sysTrace("BASS_Init(%d, %u, %u, %s) = %d", device, rate, flags, window ? "window" : "0", ok);
+    hookTrace("BASS_Init(%d, %u, %u, %s) = %d", device, rate, flags, window ? "window" : "0", ok);
     return ok;
 }
 
@@ -234,7 +235,7 @@ BOOL BASS_Free() {
         released.swap(g_streams);
     }
     released.clear();
-    sysTrace("BASS_Free() = %d", was ? 1 : 0);
+    hookTrace("BASS_Free() = %d", was ? 1 : 0);
     return was ? TRUE : FALSE;
 }
 
@@ -244,7 +245,7 @@ BOOL BASS_Start() {
         AudioGuard guard;
         ok = g_initialised ? TRUE : FALSE;
     }
-    sysTrace("BASS_Start() = %d", ok);
+    hookTrace("BASS_Start() = %d", ok);
     return ok;
 }
 
@@ -258,7 +259,7 @@ BOOL BASS_SetVolume(DWORD volume) {
             ok = TRUE;
         }
     }
-    sysTrace("BASS_SetVolume(%u) = %d", volume, ok);
+    hookTrace("BASS_SetVolume(%u) = %d", volume, ok);
     return ok;
 }
 
@@ -288,7 +289,7 @@ HSTREAM BASS_StreamCreateFile(BOOL memory, const void* file, DWORD offset, DWORD
             }
         }
     }
-    sysTrace("BASS_StreamCreateFile(%d, \"%s\", %u, %u, %u) = %u", memory, shown.c_str(), offset, length, flags,
+    hookTrace("BASS_StreamCreateFile(%d, \"%s\", %u, %u, %u) = %u", memory, shown.c_str(), offset, length, flags,
              handle);
     return handle;
 }
@@ -310,7 +311,7 @@ BOOL BASS_StreamPlay(HSTREAM handle, BOOL flush, DWORD flags) {
             ok = TRUE;
         }
     }
-    sysTrace("BASS_StreamPlay(%u, %d, %u) = %d", handle, flush, flags, ok);
+    hookTrace("BASS_StreamPlay(%u, %d, %u) = %d", handle, flush, flags, ok);
     return ok;
 }
 
@@ -325,7 +326,7 @@ HSYNC BASS_ChannelSetSync(DWORD handle, DWORD type, DWORD param, SYNCPROC proc, 
             s->endSyncHandle = sync = g_nextSync++;
         }
     }
-    sysTrace("BASS_ChannelSetSync(%u, %u, %u, %s, %u) = %u", handle, type, param, proc ? "proc" : "0", user, sync);
+    hookTrace("BASS_ChannelSetSync(%u, %u, %u, %s, %u) = %u", handle, type, param, proc ? "proc" : "0", user, sync);
     return sync;
 }
 
@@ -336,7 +337,7 @@ DWORD BASS_StreamGetLength(HSTREAM handle) {
         if (Stream* s = findStream(handle)) frames = s->frames;
     }
     DWORD length = frames < 0 ? 0xFFFFFFFFu : (DWORD)std::min<int64_t>(frames * 4, 0xFFFFFFFCu);
-    sysTrace("BASS_StreamGetLength(%u) = %u", handle, length);
+    hookTrace("BASS_StreamGetLength(%u) = %u", handle, length);
     return length;
 }
 
@@ -370,6 +371,6 @@ BOOL BASS_ChannelSetAttributes(DWORD handle, int freq, int volume, int pan) {
             ok = TRUE;
         }
     }
-    sysTrace("BASS_ChannelSetAttributes(%u, %d, %d, %d) = %d", handle, freq, volume, pan, ok);
+    hookTrace("BASS_ChannelSetAttributes(%u, %d, %d, %d) = %d", handle, freq, volume, pan, ok);
     return ok;
 }

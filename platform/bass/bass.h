@@ -1,7 +1,7 @@
 // Our audio library, with the calls and numbers of the old BASS 0.8 that the
 // show imports: streams from MP3 or WAV files decoded to 16-bit stereo at
 // 44,100 Hz, looping playback, the position as heard, master volume and
-// playback rate. Output through the backend (platform/sys.h).
+// playback rate. Output through the backend (platform/backend.h).
 #pragma once
 #include <cstdint>
 

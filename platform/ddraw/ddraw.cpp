@@ -12,7 +12,9 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/hooks/hooks.h"
+#include "platform/win/wincore.h"
 
 namespace {
 
@@ -64,7 +66,7 @@ struct Clipper final : IDirectDrawClipper {
         return left;
     }
     HRESULT SetHWnd(DWORD, HWND window) override {
-        if (sysShouldFail("SetHWnd")) return DDERR_GENERIC;
+        if (hookShouldFail("SetHWnd")) return DDERR_GENERIC;
         hwnd = window;
         return DD_OK;
     }
@@ -86,14 +88,14 @@ struct DDraw final : IDirectDraw {
         return left;
     }
     HRESULT SetCooperativeLevel(HWND window, DWORD flags) override {
-        if (sysShouldFail("SetCooperativeLevel")) return DDERR_GENERIC;
+        if (hookShouldFail("SetCooperativeLevel")) return DDERR_GENERIC;
         hwnd = window;
         level = flags;
         return DD_OK;
     }
     HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bpp) override {
-        if (sysShouldFail("SetDisplayMode")) return DDERR_GENERIC;
-        if (!sysSetDisplayMode(hwnd, (int)width, (int)height, (int)bpp)) return DDERR_GENERIC;
+        if (hookShouldFail("SetDisplayMode")) return DDERR_GENERIC;
+        if (!sysSetDisplayMode(winNative(hwnd), (int)width, (int)height, (int)bpp)) return DDERR_GENERIC;
         return DD_OK;
     }
     HRESULT CreateSurface(DDSURFACEDESC* desc, IDirectDrawSurface** out, void*) override {
@@ -101,7 +103,7 @@ struct DDraw final : IDirectDraw {
         *out = nullptr;
         DWORD caps = (desc->dwFlags & DDSD_CAPS) ? desc->ddsCaps.dwCaps : 0;
         if (caps & DDSCAPS_PRIMARYSURFACE) {
-            if (sysShouldFail("CreateSurface:primary")) return DDERR_GENERIC;
+            if (hookShouldFail("CreateSurface:primary")) return DDERR_GENERIC;
             bool flipping = (caps & DDSCAPS_FLIP) && (desc->dwFlags & DDSD_BACKBUFFERCOUNT) &&
                             desc->dwBackBufferCount >= 1;
             if (flipping) {
@@ -115,7 +117,7 @@ struct DDraw final : IDirectDraw {
             }
             return DD_OK;
         }
-        if (sysShouldFail("CreateSurface:offscreen")) return DDERR_GENERIC;
+        if (hookShouldFail("CreateSurface:offscreen")) return DDERR_GENERIC;
         if ((desc->dwFlags & DDSD_WIDTH) && desc->dwWidth != (DWORD)kWidth) return DDERR_INVALIDPARAMS;
         if ((desc->dwFlags & DDSD_HEIGHT) && desc->dwHeight != (DWORD)kHeight) return DDERR_INVALIDPARAMS;
         *out = new Surface(Kind::Offscreen, this);
@@ -124,7 +126,7 @@ struct DDraw final : IDirectDraw {
     HRESULT CreateClipper(DWORD, IDirectDrawClipper** out, void*) override {
         if (!out) return DDERR_INVALIDPARAMS;
         *out = nullptr;
-        if (sysShouldFail("CreateClipper")) return DDERR_GENERIC;
+        if (hookShouldFail("CreateClipper")) return DDERR_GENERIC;
         *out = new Clipper();
         return DD_OK;
     }
@@ -169,7 +171,7 @@ HWND Surface::window() const {
 HRESULT Surface::GetAttachedSurface(DDSCAPS* caps, IDirectDrawSurface** out) {
     if (!caps || !out) return DDERR_INVALIDPARAMS;
     *out = nullptr;
-    if (sysShouldFail("GetAttachedSurface")) return DDERR_GENERIC;
+    if (hookShouldFail("GetAttachedSurface")) return DDERR_GENERIC;
     if (!(caps->dwCaps & DDSCAPS_BACKBUFFER) || kind != Kind::FlipPrimary || !back) return DDERR_GENERIC;
     back->AddRef();
     *out = back;
@@ -177,7 +179,7 @@ HRESULT Surface::GetAttachedSurface(DDSCAPS* caps, IDirectDrawSurface** out) {
 }
 
 HRESULT Surface::SetClipper(IDirectDrawClipper* c) {
-    if (sysShouldFail("SetClipper")) return DDERR_GENERIC;
+    if (hookShouldFail("SetClipper")) return DDERR_GENERIC;
     auto* next = static_cast<Clipper*>(c);
     if (next) next->AddRef();
     if (clipper) clipper->Release();
@@ -189,13 +191,13 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD, HANDLE) {
     if (rect || !desc) return DDERR_INVALIDPARAMS;
     std::lock_guard<std::mutex> guard(g_ddLock);
     if (lost) return DDERR_SURFACELOST;
-    if (sysShouldFail("Lock:lost")) {
+    if (hookShouldFail("Lock:lost")) {
         lost = true;
         if (front) front->lost = true;
         if (back) back->lost = true;
         return DDERR_SURFACELOST;
     }
-    if (sysShouldFail("Lock")) return DDERR_GENERIC;
+    if (hookShouldFail("Lock")) return DDERR_GENERIC;
     if (!pixels) return DDERR_GENERIC;  // the desktop is not ours to write
     if (locked) return DDERR_SURFACEBUSY;
     locked = true;
@@ -269,7 +271,7 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
         // inside the window's client area.
         HWND win = window();
         int cx = 0, cy = 0, cw = 0, ch = 0;
-        sysClientRect(win, &cx, &cy, &cw, &ch);
+        winClientArea(win, &cx, &cy, &cw, &ch);
         LONG dx = d.left - cx, dy = d.top - cy;  // client coordinates
         LONG x0 = std::max<LONG>(dx, 0), y0 = std::max<LONG>(dy, 0);
         LONG x1 = std::min<LONG>(dx + w, cw), y1 = std::min<LONG>(dy + h, ch);
@@ -287,7 +289,7 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
             if (!src->pixels) return DDERR_INVALIDPARAMS;
             from = src->pixels.get() + sy * kWidth + sx;
         }
-        sysPresent(win, from, x1 - x0, y1 - y0, kPitch, x0, y0);
+        sysPresent(winNative(win), from, x1 - x0, y1 - y0, kPitch, x0, y0);
         return DD_OK;
     }
 
@@ -332,9 +334,9 @@ HRESULT Surface::Flip(IDirectDrawSurface*, DWORD) {
     // The front block (or the drawing in its place) stays until the next
     // flip, which only this (presenting) thread makes.
     if (drawn)
-        sysPresentDetailed(win, drawn, drawnWidth, drawnHeight, drawnWidth * 4);
+        sysPresentDetailed(winNative(win), drawn, drawnWidth, drawnHeight, drawnWidth * 4);
     else
-        sysPresent(win, shown, kWidth, kHeight, kPitch, 0, 0);
+        sysPresent(winNative(win), shown, kWidth, kHeight, kPitch, 0, 0);
     return DD_OK;
 }
 
@@ -356,7 +358,7 @@ HRESULT Surface::IsLost() {
 HRESULT DirectDrawCreate(GUID*, IDirectDraw** out, void*) {
     if (!out) return DDERR_INVALIDPARAMS;
     *out = nullptr;
-    if (sysShouldFail("DirectDrawCreate")) return DDERR_GENERIC;
+    if (hookShouldFail("DirectDrawCreate")) return DDERR_GENERIC;
     *out = new DDraw();
     return DD_OK;
 }

@@ -1,7 +1,7 @@
 // DirectDraw as the show uses it: a display object, surfaces in system memory
 // (640 x 480, 32-bit 0x00RRGGBB), a clipper bound to the main window, lock,
 // colour fill and copy blits, and flip. Presentation goes through the
-// backend (platform/sys.h).
+// backend (platform/backend.h).
 #pragma once
 #include "platform/win/win.h"
 

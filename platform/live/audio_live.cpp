@@ -32,7 +32,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/sys.h"
+#include "platform/backend.h"
 
 namespace {
 
@@ -220,21 +220,19 @@ bool sysAudioOpen(int rate, SysAudioMix mix, void* user) {
         g_openCounter = SDL_GetPerformanceCounter();
         g_open = true;
     }
-    std::string why = "not to be used";
-    if (!sysShouldFail("AudioDevice")) {
-        snd_lib_error_set_handler(quietAlsa);
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            why = SDL_GetError();
-        } else if (openDevice()) {
-            g_output = Output::Device;
-        } else {
-            why = SDL_GetError();
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        }
-        if (g_output == Output::None && SDL_AudioInit("dummy") == 0) {
-            if (openDevice()) g_output = Output::Dummy;
-            else SDL_AudioQuit();
-        }
+    std::string why;
+    snd_lib_error_set_handler(quietAlsa);
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        why = SDL_GetError();
+    } else if (openDevice()) {
+        g_output = Output::Device;
+    } else {
+        why = SDL_GetError();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    if (g_output == Output::None && SDL_AudioInit("dummy") == 0) {
+        if (openDevice()) g_output = Output::Dummy;
+        else SDL_AudioQuit();
     }
     // Said once: the music opens the output again after the jingle.
     static bool told = false;

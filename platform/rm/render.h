@@ -4,7 +4,8 @@
 #pragma once
 #include "platform/rm/objects.h"
 #include "platform/rm/workers.h"
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/win/wincore.h"
 
 namespace rm {
 
@@ -167,7 +168,7 @@ struct Device final : Obj<IDirect3DRMDevice2> {
             clipper->GetHWnd(&window);
             pixels = picture.data();
         }
-        sysPresent(window, pixels, width, height, width * 4, 0, 0);
+        sysPresent(winNative(window), pixels, width, height, width * 4, 0, 0);
         return D3DRM_OK;
     }
 };

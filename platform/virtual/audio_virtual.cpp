@@ -13,7 +13,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/hooks/hooks.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
 
@@ -77,7 +78,7 @@ void vtAudioEnd() {
 }
 
 bool sysAudioOpen(int rate, SysAudioMix mix, void* user) {
-    if (sysShouldFail("AudioDevice") || rate != kRate) return false;
+    if (hookShouldFail("AudioDevice") || rate != kRate) return false;
     std::lock_guard<std::recursive_mutex> guard(g_audioLock);
     vtAudioAdvance(vtNow());
     g_mix = mix;

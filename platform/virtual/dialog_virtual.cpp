@@ -1,18 +1,29 @@
-// The headless dialog: fixed font metrics and a script of clicks and keys
-// instead of a viewer. A script that runs out before the dialog ends stops
-// the run, so an unattended run never waits forever.
+// The headless dialog: a script of clicks and keys instead of a viewer, and
+// the picture of the dialog as it opens for --dialog-shot. A click is the
+// left button pressed and released at the centre of the control. A script
+// that runs out before the dialog ends stops the run, so an unattended run
+// never waits forever.
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
+#include "platform/hooks/hooks.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
-#include "platform/win/dialog.h"
 
 namespace {
 
 std::vector<std::string> g_dialogScript{"click:103"};
+std::string g_dialogShot;
+bool g_dialogShotWritten = false;
+
+size_t g_nextAction = 0;
+std::deque<DialogInput> g_pending;  // the second half of a click
+int g_width = 0, g_height = 0;
+std::string g_caption;
 
 // The control a scripted click means: the button with that id (a label may
 // share it), else any control with it.
@@ -37,41 +48,73 @@ bool clickTarget(const std::string& action, int* id) {
     return true;
 }
 
+// The input the next action of the script stands for; false for an action
+// that stands for none (said in a line) and at the end of the script.
+bool nextAction(const Dialog& d, DialogInput* in) {
+    const std::string& action = g_dialogScript[g_nextAction++];
+    int id = 0;
+    *in = DialogInput{};
+    if (clickTarget(action, &id)) {
+        hookTrace("dialog click %d", id);
+        int index = controlForId(d, id);
+        if (index < 0) {
+            fprintf(stderr, "dialog script: no control with id %d\n", id);
+            return false;
+        }
+        const RECT& r = d.controls[index].rect;
+        int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+        *in = DialogInput{DialogInput::Press, x, y};
+        g_pending.push_back(DialogInput{DialogInput::Release, x, y});
+        return true;
+    }
+    const struct { const char* name; WPARAM key; } keys[] = {
+        {"tab", VK_TAB}, {"space", VK_SPACE}, {"enter", VK_RETURN}, {"escape", VK_ESCAPE}};
+    for (const auto& k : keys)
+        if (action == k.name) {
+            hookTrace("dialog %s", k.name);
+            in->kind = DialogInput::Key;
+            in->key = k.key;
+            return true;
+        }
+    if (action == "close") {
+        hookTrace("dialog close");
+        in->kind = DialogInput::Close;
+        return true;
+    }
+    fprintf(stderr, "dialog script: unknown action \"%s\"\n", action.c_str());
+    return false;
+}
+
 }  // namespace
 
 void vtSetDialogScript(const std::vector<std::string>& actions) { g_dialogScript = actions; }
+void vtSetDialogShot(const std::string& path) { g_dialogShot = path; }
 
-// The metrics of an 8-point sans serif at 96 dpi.
-void sysDialogBaseUnits(const char*, int, int* baseX, int* baseY) {
-    if (baseX) *baseX = 6;
-    if (baseY) *baseY = 13;
+bool sysDialogOpen(const char* caption, int, int, int width, int height) {
+    g_nextAction = 0;
+    g_pending.clear();
+    g_width = width;
+    g_height = height;
+    g_caption = caption;
+    return true;
 }
 
-void sysRunDialog(Dialog& dialog) {
-    for (const std::string& action : g_dialogScript) {
-        if (dialog.ended) break;
-        int id = 0;
-        if (clickTarget(action, &id)) {
-            vtTrace("dialog click %d", id);
-            int index = controlForId(dialog, id);
-            if (index < 0)
-                fprintf(stderr, "dialog script: no control with id %d\n", id);
-            else
-                dialogClick(dialog, index);
-        } else if (action == "tab" || action == "space" || action == "enter" || action == "escape") {
-            vtTrace("dialog %s", action.c_str());
-            WPARAM key = action == "tab" ? VK_TAB : action == "space" ? VK_SPACE : action == "enter" ? VK_RETURN : VK_ESCAPE;
-            dialogKey(dialog, key);
-        } else if (action == "close") {
-            vtTrace("dialog close");
-            dialogClose(dialog);
-        } else {
-            fprintf(stderr, "dialog script: unknown action \"%s\"\n", action.c_str());
-        }
-    }
-    if (!dialog.ended) {
-        fprintf(stderr, "dialog script: the script ended while the dialog \"%s\" was still open\n",
-                dialog.caption.c_str());
-        ExitProcess(0);
-    }
+void sysDialogShow(const uint32_t* pixels) {
+    if (g_dialogShot.empty() || g_dialogShotWritten) return;
+    g_dialogShotWritten = true;
+    vtWritePng(g_dialogShot, pixels, g_width, g_height);
 }
+
+bool sysDialogInput(const Dialog& d, DialogInput* in) {
+    if (!g_pending.empty()) {
+        *in = g_pending.front();
+        g_pending.pop_front();
+        return true;
+    }
+    while (g_nextAction < g_dialogScript.size())
+        if (nextAction(d, in)) return true;
+    fprintf(stderr, "dialog script: the script ended while the dialog \"%s\" was still open\n", g_caption.c_str());
+    ExitProcess(0);
+}
+
+void sysDialogClose() {}

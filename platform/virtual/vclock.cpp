@@ -19,7 +19,9 @@
 #include <vector>
 #include <unistd.h>
 
-#include "platform/sys.h"
+#include "platform/backend.h"
+#include "platform/hooks/hooks.h"
+#include "platform/win/wincore.h"
 #include "platform/virtual/virtual.h"
 
 namespace {
@@ -30,8 +32,6 @@ struct VThread {
     bool done = false;
     std::condition_variable cv;
 };
-
-struct ThreadExitSignal {};
 
 std::mutex g_lock;
 std::deque<VThread> g_threadStore;  // stable addresses; handles point here
@@ -105,9 +105,6 @@ void showFrame(int64_t vblank) {
         g_frameHook(vblank, g_display, 640, 480);
 }
 std::vector<std::function<void(int)>> g_exitHooks;
-std::atomic<bool> g_exiting{false};
-
-std::atomic<int64_t> g_passes{0};
 
 // Threads other than the one that first touched the clock are registered by
 // vtCreateThread; the first one (the process's main thread) registers here.
@@ -127,19 +124,6 @@ int64_t nextVblankAfter(int64_t t) {
     int64_t n = t * g_fps / kVtTicksPerSecond;
     while (vblankTick(n) <= t) n++;
     return n ? vblankTick(n) : vblankTick(1);
-}
-
-[[noreturn]] void finishProcess(int code) {
-    bool expected = false;
-    if (g_exiting.compare_exchange_strong(expected, true)) {
-        vtTrace("exit %d", code);
-        vtAudioEnd();  // the sound fades out before the hooks (the capture) finish
-        for (auto& hook : g_exitHooks) hook(code);
-        vtCloseTrace();
-    }
-    fflush(stdout);
-    fflush(stderr);
-    _exit(code);
 }
 
 // Moves the clock to t: every vertical blank on the way shows the display
@@ -173,7 +157,7 @@ void scheduleNext(std::unique_lock<std::mutex>& lock) {
     if (g_endAt >= 0 && next->wake >= g_endAt) {
         advanceTo(std::max(g_endAt, g_now.load()));
         lock.unlock();
-        finishProcess(0);
+        ExitProcess(0);
     }
     if (next->wake > g_now.load()) advanceTo(next->wake);
     g_current = next;
@@ -200,7 +184,9 @@ void vtWaitVblank() {
     vtBlockUntil(next);
 }
 
-HANDLE vtCreateThread(DWORD (*start)(void*), void* param) {
+// A new thread is registered at once, due now, so that it takes its first
+// turn in order with the others.
+void* sysThreadCreated() {
     std::unique_lock<std::mutex> lock(g_lock);
     self(lock);
     g_threadStore.emplace_back();
@@ -208,26 +194,35 @@ HANDLE vtCreateThread(DWORD (*start)(void*), void* param) {
     t->id = g_nextId++;
     t->wake = g_now.load();
     g_waiting.push_back(t);
-    std::thread([t, start, param] {
-        {
-            std::unique_lock<std::mutex> lock(g_lock);
-            t_self = t;
-            t->cv.wait(lock, [t] { return g_current == t; });
-        }
-        try {
-            start(param);
-        } catch (const ThreadExitSignal&) {
-        }
-        std::unique_lock<std::mutex> lock(g_lock);
-        t->done = true;
-        scheduleNext(lock);
-    }).detach();
     return t;
 }
 
-void vtExitThread() { throw ThreadExitSignal{}; }
+void sysThreadBegins(void* token) {
+    auto* t = (VThread*)token;
+    std::unique_lock<std::mutex> lock(g_lock);
+    t_self = t;
+    t->cv.wait(lock, [t] { return g_current == t; });
+}
 
-[[noreturn]] void vtExitProcess(int code) { finishProcess(code); }
+void sysThreadEnds(void* token) {
+    auto* t = (VThread*)token;
+    std::unique_lock<std::mutex> lock(g_lock);
+    t->done = true;
+    scheduleNext(lock);
+}
+
+void sysSleepUntil(int64_t ticks) { vtBlockUntil(ticks); }
+
+void vtExitProcess(int code) { ExitProcess((UINT)code); }
+
+// The end of the process: the sound fades out before the exit hooks (the
+// capture) finish, and the trace is closed last.
+void sysShutdown(int code) {
+    hookTrace("exit %d", code);
+    vtAudioEnd();
+    for (auto& hook : g_exitHooks) hook(code);
+    vtCloseTrace();
+}
 
 // Nothing looks at the display without a frame hook: presentations are then
 // not kept, and a hook set later sees the display from the next one on.
@@ -254,8 +249,6 @@ void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int
     }
 }
 
-void vtCountPass() { g_passes++; }
-
 // --- Control ------------------------------------------------------------------
 
 void vtSetDisplayRate(int fps) { g_fps = std::clamp(fps, 1, 1000); }
@@ -272,6 +265,6 @@ void vtSetRenderSamples(int samples) { g_renderSamples = samples == 2 ? 2 : 1; }
 int vtRenderSamples() { return g_renderSamples; }
 void vtSetExitHook(std::function<void(int)> hook) { g_exitHooks.push_back(std::move(hook)); }
 int64_t vtNow() { return g_now.load(); }
-int64_t vtPassCount() { return g_passes.load(); }
+int64_t vtPassCount() { return winPassCount(); }
 
 int64_t sysTicks() { return g_now.load(); }

@@ -9,8 +9,6 @@
 void vtBlockUntil(int64_t wake);
 // Waits for the next vertical blank of the virtual display.
 void vtWaitVblank();
-HANDLE vtCreateThread(DWORD (*start)(void*), void* param);
-[[noreturn]] void vtExitThread();
 [[noreturn]] void vtExitProcess(int code);
 // Puts pixels on the virtual display (clipped); shown from the next blank on.
 void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int x, int y);
@@ -18,10 +16,7 @@ void vtShowPicture(const uint32_t* pixels, int width, int height, int pitch, int
 void vtShowDetailed(const uint32_t* pixels, int width, int height, int pitch);
 double vtRenderScale();
 int vtRenderSamples();
-void vtCountPass();
-// A trace line at the current virtual time (trace.cpp); closed once, when the
-// process ends.
-void vtTrace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The trace (hooks_virtual.cpp) is closed once, when the process ends.
 void vtCloseTrace();
 // The audio output consumes samples up to the virtual time `ticks` (audio_virtual.cpp).
 void vtAudioAdvance(int64_t ticks);

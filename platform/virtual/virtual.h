@@ -16,6 +16,8 @@ void vtSetDisplayRate(int fps);
 // "click:ID" (a click on the control with that id), "tab", "space", "enter",
 // "escape", "close". Default: {"click:103"} (Launch! in full screen).
 void vtSetDialogScript(const std::vector<std::string>& actions);
+// The dialog as it looks when it opens goes to this PNG file.
+void vtSetDialogShot(const std::string& path);
 
 // A key press (virtual key code) or the close box at a virtual time.
 void vtScheduleKey(double seconds, int virtualKey);
@@ -42,7 +44,7 @@ void vtSetExitHook(std::function<void(int code)> hook);
 // Trace lines go to this file (nothing when empty).
 void vtSetTraceFile(const std::string& path);
 
-// Makes a step fail (see sysShouldFail in platform/sys.h). "Lock:lost" makes
+// Makes a step fail (see hookShouldFail in platform/hooks/hooks.h). "Lock:lost" makes
 // the next lock answer "surface lost" once.
 void vtFailStep(const std::string& step);
 

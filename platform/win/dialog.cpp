@@ -1,7 +1,7 @@
 // The modal dialog engine: reads an extended dialog template (DLGTEMPLATEEX)
-// from the linked resources, lays it out in pixels from the backend's font
-// metrics and applies the dialog manager's rules to the input the backend
-// feeds it. The backend only draws and collects input (sysRunDialog).
+// from the linked resources, lays it out in pixels from the dialog font's
+// metrics and applies the dialog manager's rules to its input. The modal
+// loop is dialog_run.cpp; the painting, dialog_paint.cpp.
 #include "platform/win/dialog.h"
 
 #include <algorithm>
@@ -323,14 +323,8 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* templateName, HWND, DLGPROC proc,
         fprintf(stderr, "%s: bad dialog template: %s\n", name, error.c_str());
         return -1;
     }
-    int baseX = 0, baseY = 0;
-    sysDialogBaseUnits(tmpl.face.c_str(), tmpl.pointSize, &baseX, &baseY);
-    if (baseX <= 0 || baseY <= 0) {  // no usable font metrics: the classic 8-point values
-        baseX = 6;
-        baseY = 13;
-    }
     Dialog dialog;
-    dialogLayout(tmpl, baseX, baseY, &dialog);
+    dialogLayoutInFont(tmpl, &dialog);
     dialog.proc = proc;
     g_activeDialogs.push_back(&dialog);
     // A non-zero answer asks the manager to focus the first tab stop; zero
@@ -342,7 +336,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, const char* templateName, HWND, DLGPROC proc,
                 break;
             }
     }
-    sysRunDialog(dialog);  // returns at once if the procedure already ended it
+    dialogRun(dialog);  // returns at once if the procedure already ended it
     g_activeDialogs.erase(std::find(g_activeDialogs.begin(), g_activeDialogs.end(), &dialog));
     return dialog.result;
 }

@@ -1,7 +1,7 @@
-// The modal dialog engine shared by both backends: reads a DLGTEMPLATEEX,
-// lays its controls out in pixels and runs the dialog manager's rules
-// (automatic radio group, focus and Tab, Space, Enter, Escape, close box).
-// The backend runs the modal loop and feeds it input.
+// The modal dialog engine: reads a DLGTEMPLATEEX, lays its controls out in
+// pixels, runs the dialog manager's rules (automatic radio group, focus and
+// Tab, Space, Enter, Escape, close box) and the modal loop, and paints the
+// dialog (dialog_paint.h). The backend shows the pixels and reports input.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -28,6 +28,7 @@ struct Dialog {
     std::vector<DialogControl> controls;
     int focus = -1;                // index of the focused control, -1 none
     int pressed = -1;              // push button held down (drawing)
+    int scale = 1;                 // drawn this many times larger (large desktops)
     DLGPROC proc = nullptr;
     bool ended = false;
     INT_PTR result = 0;
@@ -68,16 +69,27 @@ bool dialogParseTemplate(const BYTE* data, size_t size, DialogTemplate* out, std
 // Lays the template out in pixels for the given base units:
 // x = MulDiv(du, baseX, 4), y = MulDiv(du, baseY, 8).
 void dialogLayout(const DialogTemplate& tmpl, int baseX, int baseY, Dialog* out);
+// Lays the template out in the dialog font (dialog_paint.h) at the scale the
+// desktop asks for: 1, 2 from 1920 x 1080, 3 from 3840 x 2160. Without the
+// font, the classic 8-point metrics (6 x 13 base units).
+void dialogLayoutInFont(const DialogTemplate& tmpl, Dialog* out);
 // The dialog an HWND from dialogHandle stands for, while its DialogBoxParamA
 // runs; nullptr otherwise.
 Dialog* dialogFromHandle(HWND handle);
 
-// Dialog base units in pixels of the template's font (the backend measures).
-void sysDialogBaseUnits(const char* face, int points, int* baseX, int* baseY);
-// Runs the modal loop until dialog.ended (the backend feeds dialogClick,
-// dialogKey and dialogClose); the procedure may end the process meanwhile.
-// Returns at once, releasing what the backend holds, if it has already ended.
-void sysRunDialog(Dialog& dialog);
+// Input to the dialog's window, as the backend reports it (sysDialogInput).
+struct DialogInput {
+    enum Kind { Press, Move, Release, Key, Close };
+    Kind kind = Close;
+    int x = 0, y = 0;     // Press, Move, Release: the left button, client pixels
+    WPARAM key = 0;       // Key: VK_TAB, VK_SPACE, VK_RETURN or VK_ESCAPE
+    bool repeat = false;  // Key: held down (only Tab repeats)
+};
+
+// The modal loop: shows the dialog in the backend's window, painted anew after
+// each input, until it ends (the procedure may end the process meanwhile).
+// A dialog that cannot be shown, or loses its input, ends with -1.
+void dialogRun(Dialog& dialog);
 
 // Input, as the dialog manager handles it.
 void dialogClick(Dialog& dialog, int controlIndex);

@@ -5,7 +5,7 @@
 #   fuzz_jpeg    the picture path
 #   fuzz_wav     the audio library's WAV path (SDL's loader, the conversion)
 #   fuzz_mp3     the audio library's MP3 path (libmpg123, the windowed reader)
-#   fuzz_dialog  the dialog-template parser, the layout and the dialog rules
+#   fuzz_dialog  the dialog-template parser, the layout, the dialog rules and the painting
 # Run (one job each; -close_fd_mask=2 silences the readers' own messages,
 # sanitizer reports still show):
 #   build-fuzz/fuzz_mesh tests/fuzz/corpus_mesh build-fuzz/seeds_mesh_large -max_len=200000 -max_total_time=300
@@ -38,8 +38,8 @@ $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_jpeg.cpp" "$ROOT/assets/images.cpp" "$ROOT/as
   -o "$OUT/fuzz_jpeg"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_wav.cpp" "$ROOT/platform/bass/decode.cpp" $AUDIO -o "$OUT/fuzz_wav"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mp3.cpp" "$ROOT/platform/bass/decode.cpp" $AUDIO -o "$OUT/fuzz_mp3"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_dialog.cpp" "$ROOT/platform/win/dialog.cpp" "$ROOT/resources/resources.cpp" \
-  -o "$OUT/fuzz_dialog"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_dialog.cpp" "$ROOT/platform/win/dialog.cpp" "$ROOT/platform/win/dialog_paint.cpp" \
+  "$ROOT/resources/resources.cpp" $(pkg-config --cflags --libs freetype2) -o "$OUT/fuzz_dialog"
 
 $CXX -std=c++20 -O1 -I"$ROOT" "$ROOT/tests/fuzz/make_seeds.cpp" $TJ -o "$OUT/make_seeds"
 rm -rf "$OUT/seeds_mesh_large"

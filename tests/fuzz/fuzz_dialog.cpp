@@ -14,7 +14,8 @@
 //     the nearest, halves away from zero;
 //   - clicks, Tab, Enter and Escape keep the focus on a control that may have
 //     it, check automatic radio buttons alone in their group and send the
-//     commands the rules name.
+//     commands the rules name;
+//   - painting it, focused and pressed anywhere, writes only its pixels.
 // A template it refuses must come with a reason.
 #include <cstdint>
 #include <cstdlib>
@@ -24,11 +25,24 @@
 
 #include "platform/win/dialog.h"
 
-// The backend calls of the modal loop, unused here (no dialog is run).
-void sysDialogBaseUnits(const char*, int, int* baseX, int* baseY) { *baseX = *baseY = 0; }
-void sysRunDialog(Dialog&) {}
+#include "platform/win/dialog_paint.h"
+
+// The modal loop and the layout in the dialog font, unused here (no dialog
+// is run: DialogBoxParamA is not called).
+void dialogLayoutInFont(const DialogTemplate&, Dialog*) {}
+void dialogRun(Dialog&) {}
 
 namespace {
+
+// Painted with the real font: every write stays in the client area (ASan
+// sees the buffer's ends), whatever the controls' rectangles and states.
+void paint(const Dialog& d, int scale) {
+    static const bool font = dialogFontOpen(8, 1);
+    (void)font;
+    if (d.width <= 0 || d.height <= 0 || (int64_t)d.width * d.height > (1 << 22)) return;
+    std::vector<uint32_t> pixels((size_t)d.width * d.height);
+    dialogPaint(d, scale, pixels.data());
+}
 
 void check(bool ok) {
     if (!ok) abort();
@@ -193,6 +207,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     check(d.focus == -1 && d.pressed == -1);
     d.proc = recordingProc;
+    paint(d, 1 + data[0] % 3);
+    d.pressed = d.controls.empty() ? -1 : data[1] % (int)d.controls.size();
     runInput(d);
+    paint(d, 1 + data[1] % 3);
     return 0;
 }

@@ -32,7 +32,7 @@ std::vector<Shot> g_shots;
     if (problem) fprintf(stderr, "velkor-capture: %s\n", problem);
     fprintf(stderr,
             "usage: velkor-capture [--windowed] [--fps N] [--scale N] [--aa] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
-            "                      [--escape-at SECONDS] [--close-at SECONDS] [--until SECONDS]\n"
+            "                      [--escape-at SECONDS] [--close-at SECONDS] [--until SECONDS] [--dialog-shot FILE.png]\n"
             "                      [--out FILE.mkv [--lossless]]\n"
             "Plays the show headless in virtual time from the DATA folder of the current directory.\n");
     exit(2);
@@ -83,7 +83,7 @@ bool parseInt(const char* text, int lo, int hi, int* out) {
 int main(int argc, char** argv) {
     bool windowed = false;
     int fps = 60;
-    std::string trace;
+    std::string trace, dialogShot;
     bool aa = false;
     CaptureOptions video;
     for (int i = 1; i < argc; i++) {
@@ -106,6 +106,8 @@ int main(int argc, char** argv) {
             g_shots.push_back(Shot{(int64_t)(seconds * kVtTicksPerSecond), s.substr(colon + 1)});
         } else if (a == "--trace") {
             trace = value("--trace");
+        } else if (a == "--dialog-shot") {
+            dialogShot = value("--dialog-shot");
         } else if (a == "--escape-at") {
             if (!parseSeconds(value("--escape-at"), &seconds)) usage("--escape-at takes a time in seconds");
             vtScheduleKey(seconds, (int)VK_ESCAPE);
@@ -137,6 +139,7 @@ int main(int argc, char** argv) {
     // Every output is checked before the show starts, not found unwritable at its end.
     bool writable = trace.empty() || checkWritable(trace, "trace");
     for (const auto& shot : g_shots) writable = checkWritable(shot.file, "shot") && writable;
+    if (!dialogShot.empty()) writable = checkWritable(dialogShot, "dialog shot") && writable;
     if (!video.out.empty()) writable = checkWritable(video.out, "video") && writable;
     if (!writable) return 2;
     if (!trace.empty()) vtSetTraceFile(trace);
@@ -146,6 +149,7 @@ int main(int argc, char** argv) {
     vtSetRenderScale(video.scale);
     vtSetRenderSamples(aa ? 2 : 1);
     video.fps = fps;
+    vtSetDialogShot(dialogShot);
     vtSetDialogScript(windowed ? std::vector<std::string>{"click:101", "click:103"}
                                : std::vector<std::string>{"click:103"});
 
