@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include "audio_files.h"
@@ -173,6 +174,86 @@ TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
         std::vector<int16_t> pcm;
         ASSERT_TRUE(bassDecodeFile(converted.c_str(), pcm));
         EXPECT_GT(*std::max_element(pcm.begin(), pcm.end()), 15000) << converted;
+    }
+}
+
+// Amplitude of the `hz` component of one channel of 44,100 Hz stereo, over
+// the middle half of the sound (away from its ends), Hann-windowed (Goertzel).
+double amplitudeAt(const std::vector<int16_t>& pcm, int channel, double hz) {
+    size_t from = pcm.size() / 8, n = pcm.size() / 4;
+    double c = 2 * std::cos(2 * M_PI * hz / 44100), s1 = 0, s2 = 0, gain = 0;
+    for (size_t i = 0; i < n; i++) {
+        double w = 0.5 - 0.5 * std::cos(2 * M_PI * (double)i / (double)n);
+        double s = w * pcm[(from + i) * 2 + channel] + c * s1 - s2;
+        s2 = s1, s1 = s, gain += w;
+    }
+    return 2 * std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) / gain;
+}
+
+// Sounds at other rates are resampled through a band-limited kernel: a tone
+// keeps its level (within 0.5 dB) and so its pitch (the level is measured at
+// exactly its frequency), and what lies above the lower rate's Nyquist
+// frequency (the images of upsampling, a tone that downsampling would fold
+// back) is at least 60 dB down.
+TEST_F(Bass, ResamplingKeepsATonesLevelAndLeavesNoImageOrAlias) {
+    auto near = [](double level, double expected) { return std::fabs(20 * std::log10(level / expected)) < 0.5; };
+    std::vector<int16_t> mono(22050), pcm;  // a second of 1 kHz
+    for (int i = 0; i < 22050; i++) mono[i] = (int16_t)std::lrint(16000 * std::sin(2 * M_PI * 1000 * i / 22050));
+    ASSERT_TRUE(bassDecodeFile(wav("up.wav", mono, 22050, 1).c_str(), pcm));
+    ASSERT_EQ(pcm.size(), 44100u * 2);
+    for (size_t i = 0; i < pcm.size(); i += 2) ASSERT_EQ(pcm[i], pcm[i + 1]) << "frame " << i / 2;
+    EXPECT_TRUE(near(amplitudeAt(pcm, 0, 1000), 16000)) << amplitudeAt(pcm, 0, 1000);
+    for (double hz = 11025; hz <= 22050; hz += 25)  // the first image at 21,050 Hz among them
+        EXPECT_LT(amplitudeAt(pcm, 0, hz), 16) << hz << " Hz";
+
+    // 1 kHz and 23 kHz at 48,000 Hz: the second would sound at 21.1 kHz.
+    std::vector<int16_t> both(48000 * 2);
+    for (int i = 0; i < 48000; i++)
+        both[i * 2 + 1] = (int16_t)-(both[i * 2] = (int16_t)std::lrint(12000 * std::sin(2 * M_PI * 1000 * i / 48000) +
+                                                                       8000 * std::sin(2 * M_PI * 23000 * i / 48000)));
+    ASSERT_TRUE(bassDecodeFile(wav("down.wav", both, 48000).c_str(), pcm));
+    ASSERT_EQ(pcm.size(), 44100u * 2);
+    for (int channel : {0, 1}) {
+        EXPECT_TRUE(near(amplitudeAt(pcm, channel, 1000), 12000)) << amplitudeAt(pcm, channel, 1000);
+        EXPECT_LT(amplitudeAt(pcm, channel, 44100 - 23000), 12) << channel;
+    }
+}
+
+// WAV encodings other than 16-bit stereo are read as samples at full scale
+// (float data scaled, not truncated), mono doubled, and of more channels the
+// first two; at 44,100 Hz these come out exactly, with one line saying what
+// the file held.
+TEST_F(Bass, WavEncodingsDecodeToTheirSamples) {
+    const struct {
+        int format, channels;
+        const char* says;
+    } cases[] = {
+        {SF_FORMAT_FLOAT, 2, "44100 Hz stereo 32-bit float sound, converted"},
+        {SF_FORMAT_PCM_24, 4, "44100 Hz multichannel 24-bit sound, converted"},
+        {SF_FORMAT_PCM_16, 1, "44100 Hz mono 16-bit sound, converted"},
+    };
+    const int frames = 5000;
+    std::vector<int16_t> values = varied(frames * 2);  // up to four channels
+    for (const auto& c : cases) {
+        std::string path = dir + "/enc" + std::to_string(c.format) + ".wav";
+        SF_INFO info{};
+        info.samplerate = 44100, info.channels = c.channels, info.format = SF_FORMAT_WAV | c.format;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_TRUE(f) << sf_strerror(nullptr);
+        sf_command(f, SFC_SET_SCALE_INT_FLOAT_WRITE, nullptr, SF_TRUE);  // ints at full scale into float data
+        std::vector<int> samples((size_t)frames * c.channels);  // 16-bit values in the upper bits: exact in each
+        for (size_t i = 0; i < samples.size(); i++) samples[i] = values[i] * 65536;
+        ASSERT_EQ(sf_writef_int(f, samples.data(), frames), frames);
+        sf_close(f);
+        std::vector<int16_t> pcm;
+        auto lines = stderrLines([&] { ASSERT_TRUE(bassDecodeFile(path.c_str(), pcm)); });
+        ASSERT_EQ(lines.size(), 1u) << path;
+        EXPECT_TRUE(contains(lines[0], path + ": " + c.says)) << lines[0];
+        ASSERT_EQ(pcm.size(), (size_t)frames * 2) << c.says;
+        for (int i = 0; i < frames; i++) {
+            ASSERT_EQ(pcm[i * 2], values[i * c.channels]) << c.says << ", frame " << i;
+            ASSERT_EQ(pcm[i * 2 + 1], values[i * c.channels + (c.channels > 1)]) << c.says << ", frame " << i;
+        }
     }
 }
 

@@ -1,21 +1,24 @@
 // File decoding for the audio library: MP3 through libmpg123 (gapless, so
-// sample 0 is the first sample of the encoded music), WAV through SDL's
-// loader. Every file ends up as interleaved 16-bit stereo at 44,100 Hz; a
-// file at another rate is converted with SDL's audio stream.
+// sample 0 is the first sample of the encoded music), WAV through
+// libsndfile, reading the file from memory. Every file ends up as
+// interleaved 16-bit stereo at 44,100 Hz; a file at another rate goes
+// through our resampler (resample.cpp).
 //
 // An MP3 whose decoded rate is 44,100 Hz (the show's music: two minutes
 // would take 22 MB decoded) is not decoded whole: the stream keeps the open
 // file and decodes a window of a few thousand frames ahead of the mixer.
 #include "platform/bass/decode.h"
 
-#include <SDL.h>
 #include <mpg123.h>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/bass/resample.h"
 
 namespace {
 
@@ -48,43 +51,14 @@ bool endsWithNoCase(const std::string& s, const char* suffix) {
     return true;
 }
 
-// Converts interleaved audio of any SDL format to S16 stereo 44,100 Hz.
-bool convertToOutput(SDL_AudioFormat format, int channels, int rate, const uint8_t* data, size_t bytes,
-                     std::vector<int16_t>& out, const std::string& path) {
-    out.clear();
-    size_t frameBytes = (size_t)SDL_AUDIO_BITSIZE(format) / 8 * channels;
-    if (frameBytes == 0 || bytes < frameBytes) return true;  // no whole frame: no sound
-    if (format == AUDIO_S16SYS && channels == 2 && rate == kRate) {
-        out.resize(bytes / 2 & ~(size_t)1);
-        memcpy(out.data(), data, out.size() * 2);
-        return true;
-    }
-    SDL_AudioCVT cvt;
-    if (SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, AUDIO_S16SYS, 2, kRate) < 0 || bytes > (size_t)INT32_MAX / 16) {
-        fprintf(stderr, "%s: cannot convert the sound (%s)\n", path.c_str(), SDL_GetError());
-        return false;
-    }
-    cvt.len = (int)(bytes / frameBytes * frameBytes);
-    std::vector<uint8_t> work((size_t)cvt.len * cvt.len_mult + 16);
-    memcpy(work.data(), data, (size_t)cvt.len);
-    cvt.buf = work.data();
-    if (SDL_ConvertAudio(&cvt) < 0) {
-        fprintf(stderr, "%s: cannot convert the sound (%s)\n", path.c_str(), SDL_GetError());
-        return false;
-    }
-    out.resize((size_t)std::max(cvt.len_cvt, 0) / 4 * 2);
-    if (!out.empty()) memcpy(out.data(), work.data(), out.size() * 2);
-    return true;
-}
-
 constexpr uint64_t kMaxSoundFileBytes = 256u << 20;
 
 uint32_t readLe32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 
-// Reads a WAV file into memory for SDL's loader. The loader allocates as much
-// as a chunk announces before reading it, so a damaged header could ask for
-// gigabytes: every chunk announced longer than the file is cut to what the
-// file holds (and `cut` set). False (reported) when the file cannot be read.
+// Reads a WAV file into memory for libsndfile. Every chunk announced longer
+// than the file is cut to what the file holds (and `cut` set), so that a
+// damaged header announces no frames the file does not hold. False
+// (reported) when the file cannot be read.
 bool readWavFile(const std::string& path, std::vector<uint8_t>& bytes, bool* cut) {
     *cut = false;
     FILE* f = fopen(path.c_str(), "rb");
@@ -119,40 +93,117 @@ bool readWavFile(const std::string& path, std::vector<uint8_t>& bytes, bool* cut
     return true;
 }
 
+// libsndfile reads the file held in memory through these.
+struct MemoryFile {
+    const uint8_t* data;
+    sf_count_t size, at;
+};
+
+sf_count_t memoryLength(void* file) { return static_cast<MemoryFile*>(file)->size; }
+
+sf_count_t memorySeek(sf_count_t offset, int whence, void* file) {
+    auto* m = static_cast<MemoryFile*>(file);
+    sf_count_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->size : -1;
+    if (from < 0 || (offset > 0 && offset > INT64_MAX - from) || from + offset < 0) return -1;
+    m->at = from + offset;  // past the end reads nothing, as with a file
+    return m->at;
+}
+
+sf_count_t memoryRead(void* to, sf_count_t count, void* file) {
+    auto* m = static_cast<MemoryFile*>(file);
+    sf_count_t n = m->at < m->size && count > 0 ? std::min(count, m->size - m->at) : 0;
+    if (n > 0) memcpy(to, m->data + m->at, (size_t)n);
+    m->at += n;
+    return n;
+}
+
+sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
+
+sf_count_t memoryTell(void* file) { return static_cast<MemoryFile*>(file)->at; }
+
+// Bits per sample of a WAV encoding, as the file holds them.
+int encodedBits(int subtype) {
+    switch (subtype) {
+        case SF_FORMAT_PCM_S8:
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_ULAW:
+        case SF_FORMAT_ALAW: return 8;
+        case SF_FORMAT_PCM_24: return 24;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT: return 32;
+        case SF_FORMAT_DOUBLE: return 64;
+        case SF_FORMAT_IMA_ADPCM:
+        case SF_FORMAT_MS_ADPCM:
+        case SF_FORMAT_G721_32: return 4;
+        case SF_FORMAT_G723_24: return 3;
+        case SF_FORMAT_G723_40: return 5;
+        default: return 16;  // 16-bit PCM; GSM 6.10 and MPEG decode to 16-bit
+    }
+}
+
 bool decodeWav(const std::string& path, std::vector<int16_t>& out, std::string& found) {
     std::vector<uint8_t> file;
     bool cut = false;
     if (!readWavFile(path, file, &cut)) return false;
-    SDL_AudioSpec spec;
-    Uint8* data = nullptr;
-    Uint32 bytes = 0;
-    if (!SDL_LoadWAV_RW(SDL_RWFromConstMem(file.data(), (int)file.size()), 1, &spec, &data, &bytes)) {
-        fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), SDL_GetError());
+    MemoryFile memory{file.data(), (sf_count_t)file.size(), 0};
+    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    SF_INFO info{};
+    SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &memory);
+    if (!sf) {
+        fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), sf_strerror(nullptr));
         return false;
     }
-    file = {};
-    uint64_t frameBytes = (uint64_t)SDL_AUDIO_BITSIZE(spec.format) / 8 * spec.channels;
-    uint64_t maxBytes = (uint64_t)kMaxWholeSeconds * (uint64_t)std::max(spec.freq, 0) * frameBytes;
-    std::string cutOff;
-    if (frameBytes > 0 && spec.freq > 0 && bytes > maxBytes) {
-        cutOff = tooLong((double)bytes / (double)frameBytes / spec.freq);
-        bytes = (Uint32)maxBytes;
+    const int rate = info.samplerate, channels = info.channels, subtype = info.format & SF_FORMAT_SUBMASK;
+    if (rate <= 0 || channels < 1) {  // libsndfile refuses these already
+        sf_close(sf);
+        fprintf(stderr, "%s: not a readable WAV file (no sample rate or no channels)\n", path.c_str());
+        return false;
     }
-    bool ok = spec.channels >= 1 && spec.freq > 0 &&
-              convertToOutput(spec.format, spec.channels, spec.freq, data, bytes, out, path);
-    SDL_FreeWAV(data);
-    if (ok) {
-        if (cut) addFinding(found, "the file is cut short, so it plays only what it holds");
-        addFinding(found, cutOff);
-        if (spec.format != AUDIO_S16SYS || spec.channels != 2 || spec.freq != kRate) {
-            char format[96];
-            snprintf(format, sizeof format, "%d Hz %s %d-bit%s sound, converted to %d Hz stereo 16-bit", spec.freq,
-                     spec.channels == 1 ? "mono" : spec.channels == 2 ? "stereo" : "multichannel",
-                     (int)SDL_AUDIO_BITSIZE(spec.format), SDL_AUDIO_ISFLOAT(spec.format) ? " float" : "", kRate);
-            addFinding(found, format);
+    const sf_count_t most = (sf_count_t)kMaxWholeSeconds * rate;
+    std::string cutOff;
+    if (info.frames > most) cutOff = tooLong((double)info.frames / rate);
+
+    // Read in blocks, not all the frames announced at once: for a compressed
+    // encoding that count is only the header's claim.
+    const sf_count_t blockFrames = std::max(65536 / channels, 1);
+    const bool copy = subtype == SF_FORMAT_PCM_16 && channels == 2 && rate == kRate;
+    out.clear();
+    std::vector<float> stereo;
+    if (copy) {
+        for (sf_count_t got = 1; got > 0 && (sf_count_t)out.size() / 2 < most;) {
+            size_t at = out.size();
+            out.resize(at + (size_t)std::min(blockFrames, most - (sf_count_t)at / 2) * 2);
+            got = sf_readf_short(sf, out.data() + at, (sf_count_t)(out.size() - at) / 2);
+            out.resize(at + (size_t)std::max<sf_count_t>(got, 0) * 2);
+        }
+    } else {
+        // Samples as floats, full scale at ±1. Stereo from the first two
+        // channels (the front pair of a multichannel WAV); mono doubled.
+        std::vector<float> block((size_t)(blockFrames * channels));
+        for (sf_count_t got = 1; got > 0 && (sf_count_t)stereo.size() / 2 < most;) {
+            got = sf_readf_float(sf, block.data(), std::min(blockFrames, most - (sf_count_t)stereo.size() / 2));
+            for (sf_count_t i = 0; i < got; i++) {
+                const float* frame = &block[(size_t)(i * channels)];
+                stereo.push_back(frame[0]);
+                stereo.push_back(frame[channels > 1 ? 1 : 0]);
+            }
         }
     }
-    return ok;
+    sf_close(sf);
+    if (!copy) {
+        file = {};
+        bassResample(stereo.data(), (int64_t)stereo.size() / 2, rate, kRate, out);
+    }
+    if (cut) addFinding(found, "the file is cut short, so it plays only what it holds");
+    addFinding(found, cutOff);
+    if (!copy) {
+        char format[96];
+        snprintf(format, sizeof format, "%d Hz %s %d-bit%s sound, converted to %d Hz stereo 16-bit", rate,
+                 channels == 1 ? "mono" : channels == 2 ? "stereo" : "multichannel", encodedBits(subtype),
+                 subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE ? " float" : "", kRate);
+        addFinding(found, format);
+    }
+    return true;
 }
 
 // A decoder that gives every rate it knows as 16-bit stereo (mono doubled),
@@ -243,7 +294,8 @@ bool decodeMp3(const std::string& path, std::vector<int16_t>& out, std::string& 
         out = std::move(pcm);
         return true;
     }
-    return convertToOutput(AUDIO_S16SYS, 2, (int)rate, (const uint8_t*)pcm.data(), pcm.size() * 2, out, path);
+    bassResample(pcm.data(), (int64_t)pcm.size() / 2, (int)rate, kRate, out);
+    return true;
 }
 
 enum class Kind { None, Wav, Mp3 };
