@@ -3,7 +3,7 @@
 # sanitizers) into build-fuzz/; the corpora are kept here, next to this file.
 #   fuzz_mesh    the .3d mesh reader
 #   fuzz_jpeg    the picture path
-#   fuzz_wav     the audio library's WAV path (SDL's loader, the conversion)
+#   fuzz_wav     the audio library's WAV path (libsndfile, the resampler)
 #   fuzz_mp3     the audio library's MP3 path (libmpg123, the windowed reader)
 #   fuzz_dialog  the dialog-template parser, the layout, the dialog rules and the painting
 # Run (one job each; -close_fd_mask=2 silences the readers' own messages,
@@ -30,14 +30,16 @@ CXX=${CXX:-clang++}
 mkdir -p "$OUT"
 FLAGS="-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -I$ROOT ${EXTRA_FLAGS:-}"
 TJ=$(pkg-config --cflags --libs libturbojpeg)
-AUDIO=$(pkg-config --cflags --libs sdl2 libmpg123)
+AUDIO=$(pkg-config --cflags --libs sndfile libmpg123)
 BLOCKS=""
 [ -f "$ROOT/display/blocks.cpp" ] && BLOCKS="$ROOT/display/blocks.cpp"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mesh.cpp" "$ROOT/assets/mesh.cpp" "$ROOT/assets/files.cpp" -o "$OUT/fuzz_mesh"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_jpeg.cpp" "$ROOT/assets/images.cpp" "$ROOT/assets/files.cpp" $BLOCKS $TJ \
   -o "$OUT/fuzz_jpeg"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_wav.cpp" "$ROOT/platform/bass/decode.cpp" $AUDIO -o "$OUT/fuzz_wav"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mp3.cpp" "$ROOT/platform/bass/decode.cpp" $AUDIO -o "$OUT/fuzz_mp3"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_wav.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" $AUDIO \
+  -o "$OUT/fuzz_wav"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mp3.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" $AUDIO \
+  -o "$OUT/fuzz_mp3"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_dialog.cpp" "$ROOT/platform/win/dialog.cpp" "$ROOT/platform/win/dialog_paint.cpp" \
   "$ROOT/resources/resources.cpp" $(pkg-config --cflags --libs freetype2) -o "$OUT/fuzz_dialog"
 
