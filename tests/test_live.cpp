@@ -112,7 +112,7 @@ int startXvfb(Child& server) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-              (char*)nullptr);
+              "-noreset", (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -175,6 +175,10 @@ TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
     const int display = startXvfb(server);
     if (display < 0) GTEST_SKIP() << "no Xvfb";
     const std::string name = ":" + std::to_string(display);
+    // Connected before the program starts, so that the server never sees its
+    // last client leave (and resets) while the program checks the display.
+    Display* x = XOpenDisplay(name.c_str());
+    ASSERT_NE(x, nullptr);
     live.pid = fork();
     if (live.pid == 0) {
         setenv("DISPLAY", name.c_str(), 1);
@@ -184,8 +188,6 @@ TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
         execl(program.c_str(), "velkor", (char*)nullptr);
         _exit(127);
     }
-    Display* x = XOpenDisplay(name.c_str());
-    ASSERT_NE(x, nullptr);
     // Waits for the window and its first picture: a few seconds at most.
     size_t differing = expected.size();
     int shownWidth = 0, shownHeight = 0;
