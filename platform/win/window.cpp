@@ -26,15 +26,17 @@ struct HWND__ {
 
 namespace {
 
-std::map<std::string, WNDPROC> g_classes;
-std::deque<HWND__> g_windows;  // stable addresses: handles point here
+// Kept for the whole process and never destroyed: threads that are never
+// joined may still post or look while the process ends.
+std::map<std::string, WNDPROC>& g_classes = *new std::map<std::string, WNDPROC>;
+std::deque<HWND__>& g_windows = *new std::deque<HWND__>;  // stable addresses: handles point here
 HWND g_foreground = nullptr;
 int g_cursorCount = 0;
 std::atomic<int64_t> g_passes{0};
 
 // Posted from any thread, taken on the main thread.
 std::mutex g_queueLock;
-std::deque<MSG> g_queue;
+std::deque<MSG>& g_queue = *new std::deque<MSG>;
 
 bool takeMessage(MSG* msg, bool remove) {
     std::lock_guard<std::mutex> guard(g_queueLock);
@@ -46,7 +48,7 @@ bool takeMessage(MSG* msg, bool remove) {
 
 struct ThreadExitSignal {};
 std::mutex g_threadLock;
-std::deque<void*> g_threadHandles;  // what CreateThread hands out; never closed
+std::deque<void*>& g_threadHandles = *new std::deque<void*>;  // what CreateThread hands out; never closed
 
 }  // namespace
 
