@@ -87,6 +87,9 @@ void configureDevice() {
 }
 
 void fatalExit() {
+    // The show could not be shown: the process ends with status 1, also
+    // through the window's destruction below.
+    g_exitCode = 1;
     // Each object once, while it is still valid; the surfaces before the
     // object that made them.
     if (g_backSurface) g_backSurface->Release();
@@ -96,5 +99,5 @@ void fatalExit() {
     if (g_ddraw) g_ddraw->Release();
     g_ddraw = nullptr;
     DestroyWindow(g_hwnd);
-    ExitProcess(0);
+    ExitProcess(g_exitCode);
 }

@@ -1,6 +1,7 @@
 #include "shell/state.h"
 
 int32_t g_fullscreen = 1;
+int32_t g_exitCode = 0;
 HWND g_hwnd = nullptr;
 int32_t g_scene = 0;
 int32_t g_sceneReady = 0;

@@ -9,6 +9,7 @@
 
 extern int32_t g_fullscreen;        // 1 full screen, 0 windowed
 extern HWND g_hwnd;                 // the main window
+extern int32_t g_exitCode;          // 0; 1 once a fatal display error ends the show
 extern int32_t g_scene;             // 0 loading, 1 to 4
 extern int32_t g_sceneReady;        // camera-path update of the scene runs
 extern int32_t g_show2D;            // the software picture is presented

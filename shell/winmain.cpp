@@ -46,7 +46,7 @@ LRESULT mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     if (message == WM_DESTROY || (message == WM_KEYDOWN && wParam == VK_ESCAPE)) {
         BASS_Free();
         g_musicPolling = 0;
-        ExitProcess(0);
+        ExitProcess(g_exitCode);
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -43,8 +43,8 @@ struct Failure { bool fullscreen; const char *step, *message; };
 class DisplayFailure : public ::testing::TestWithParam<Failure> {};
 
 // Each failing step shows its own message in the error box and the process
-// ends with exit code 0; nothing after the failing step runs.
-TEST_P(DisplayFailure, ShowsItsMessageAndEndsWithZero) {
+// ends with exit code 1 (a failure); nothing after the failing step runs.
+TEST_P(DisplayFailure, ShowsItsMessageAndEndsWithOne) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const Failure f = GetParam();
     EXPECT_EXIT(
@@ -64,7 +64,7 @@ TEST_P(DisplayFailure, ShowsItsMessageAndEndsWithZero) {
             fprintf(stderr, "set-up went on\n");
             ExitProcess(7);
         },
-        ::testing::ExitedWithCode(0), std::string("^Error! ") + f.message + "\n$");
+        ::testing::ExitedWithCode(1), std::string("^Error! ") + f.message + "\n$");
 }
 
 INSTANTIATE_TEST_SUITE_P(
