@@ -23,6 +23,8 @@
 // Xlib last: its macros (None, Bool, Status) would clash with GoogleTest's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 namespace {
 
@@ -69,6 +71,7 @@ TEST(LiveForcedDriver, UnavailableRealDriverKeepsTheShowsOwnErrors) {
     EXPECT_NE(run.status, 124) << "still running after 20 s";
     EXPECT_FALSE(contains(run.errors, "xvfb-run")) << run.errors;
     EXPECT_TRUE(contains(run.errors, "Set Display Mode failed")) << run.errors;
+    EXPECT_EQ(run.status, 1);  // a failure, not a success
 }
 
 // The full-screen size steps down when 3D passes run long, three in a row,
@@ -104,7 +107,8 @@ struct Child {
 };
 
 // Starts Xvfb on a free display number of its own choosing; -1 without Xvfb.
-int startXvfb(Child& server) {
+// `resets`: as xvfb-run starts it, resetting whenever its last client leaves.
+int startXvfb(Child& server, bool resets = false) {
     int fds[2];
     if (access("/usr/bin/Xvfb", X_OK) != 0 || pipe(fds) != 0) return -1;
     server.pid = fork();
@@ -112,7 +116,7 @@ int startXvfb(Child& server) {
         close(fds[0]);
         const std::string fd = std::to_string(fds[1]);
         execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-              "-noreset", (char*)nullptr);
+              resets ? (char*)nullptr : "-noreset", (char*)nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -141,6 +145,34 @@ Window findWindow(Display* x, const char* title) {
     }
     if (children) XFree(children);
     return found;
+}
+
+// Starts the live program on `display`; its stderr comes through *errors
+// (the read end of a pipe) when asked for.
+void startLive(Child& live, const std::string& display, int* errors = nullptr) {
+    int fds[2] = {-1, -1};
+    if (errors && pipe(fds) != 0) return;
+    live.pid = fork();
+    if (live.pid == 0) {
+        if (errors) dup2(fds[1], STDERR_FILENO), close(fds[0]), close(fds[1]);
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("SDL_VIDEODRIVER", "x11", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        const std::string program = std::string(VELKOR_BINARY_DIR) + "/velkor";
+        execl(program.c_str(), "velkor", (char*)nullptr);
+        _exit(127);
+    }
+    if (errors) close(fds[1]), *errors = fds[0];
+}
+
+// The dialog's window, waited for up to `seconds`; 0 if it does not come.
+Window waitForDialog(Display* x, double seconds) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < giveUp) {
+        if (Window w = findWindow(x, "please configure settings")) return w;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
 }
 
 std::vector<uint32_t> readPng(const std::string& path, int* width, int* height) {
@@ -179,15 +211,7 @@ TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
     // last client leave (and resets) while the program checks the display.
     Display* x = XOpenDisplay(name.c_str());
     ASSERT_NE(x, nullptr);
-    live.pid = fork();
-    if (live.pid == 0) {
-        setenv("DISPLAY", name.c_str(), 1);
-        setenv("SDL_VIDEODRIVER", "x11", 1);
-        setenv("SDL_AUDIODRIVER", "dummy", 1);
-        const std::string program = std::string(VELKOR_BINARY_DIR) + "/velkor";
-        execl(program.c_str(), "velkor", (char*)nullptr);
-        _exit(127);
-    }
+    startLive(live, name);
     // Waits for the window and its first picture: a few seconds at most.
     size_t differing = expected.size();
     int shownWidth = 0, shownHeight = 0;
@@ -210,4 +234,64 @@ TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
     XCloseDisplay(x);
     EXPECT_EQ(std::tuple(shownWidth, shownHeight), std::tuple(width, height));
     EXPECT_EQ(differing, 0u) << "of " << expected.size() << " pixels";
+}
+
+// On a server that resets whenever its last client leaves (as xvfb-run
+// starts one), the program's check of the display must not leave it: the
+// dialog shows at every start, none falls back to a driver that shows
+// nothing. The test connects only once the start is over.
+TEST(LiveDialog, ShowsAtEveryStartOnAServerThatResets) {
+    Child server;
+    const int display = startXvfb(server, true);
+    if (display < 0) GTEST_SKIP() << "no Xvfb";
+    const std::string name = ":" + std::to_string(display);
+    for (int start = 0; start < 20; start++) {
+        Child live;
+        startLive(live, name);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        Display* x = XOpenDisplay(name.c_str());
+        ASSERT_NE(x, nullptr);
+        EXPECT_NE(waitForDialog(x, 10), 0u) << "start " << start;
+        XCloseDisplay(x);
+    }
+}
+
+// The X server going away, during the dialog or the show, ends the program
+// at once with one line and status 1, never with a crash in its teardown.
+TEST(LiveDisplayLoss, EndsWithOneLineAndStatusOne) {
+    for (bool launched : {false, true, true}) {
+        Child server, live;
+        const int display = startXvfb(server);
+        if (display < 0) GTEST_SKIP() << "no Xvfb";
+        const std::string name = ":" + std::to_string(display);
+        Display* x = XOpenDisplay(name.c_str());
+        ASSERT_NE(x, nullptr);
+        int errors = -1;
+        startLive(live, name, &errors);
+        ASSERT_NE(waitForDialog(x, 20), 0u);
+        if (launched) {  // Tab to Launch! and Enter: the show plays a few seconds
+            for (KeySym key : {XK_Tab, XK_Return}) {
+                XTestFakeKeyEvent(x, XKeysymToKeycode(x, key), True, 0);
+                XTestFakeKeyEvent(x, XKeysymToKeycode(x, key), False, 0);
+                XFlush(x);
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            }
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            ASSERT_EQ(waitpid(live.pid, nullptr, WNOHANG), 0) << "the show ended early";
+        }
+        XCloseDisplay(x);
+        kill(server.pid, SIGTERM);
+        waitpid(server.pid, nullptr, 0);
+        server.pid = -1;
+        std::string said;
+        char buffer[512];
+        for (ssize_t n; (n = read(errors, buffer, sizeof buffer)) > 0;) said.append(buffer, (size_t)n);
+        close(errors);
+        int status = 0;
+        waitpid(live.pid, &status, 0);
+        live.pid = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << "launched " << launched << ", status " << status;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_TRUE(contains(said, "display went away")) << said;
+    }
 }

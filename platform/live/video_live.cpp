@@ -4,6 +4,10 @@
 // message box, presentation with vsync (scaled to fit in full screen), the
 // size full-screen 3D is drawn at, and the end of the process.
 #include <SDL.h>
+#include <X11/Xlib.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,6 +17,7 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/live/live.h"
 #include "platform/live/scale_chooser.h"
 #include "platform/win/wincore.h"
 
@@ -40,6 +45,23 @@ bool ensureVideo() {
         return false;
     }
     return true;
+}
+
+// SDL video drivers that open without a display and show nothing: with one
+// of them the settings dialog would wait for a click nobody can give.
+bool showsNothing(const char* driver) {
+    for (const char* name : {"offscreen", "dummy", "evdev"})
+        if (strcasecmp(driver, name) == 0) return true;
+    return false;
+}
+
+// The X server went away. Xlib's own handler would call exit(), whose
+// teardown runs while the show's threads still work: end at once instead.
+int displayLost(Display*) {
+    static const char line[] = "velkor: the display went away; the show ends\n";
+    ssize_t written = write(STDERR_FILENO, line, sizeof line - 1);
+    (void)written;
+    _exit(1);
 }
 
 HWND ownerOf(Uint32 windowId) {
@@ -101,6 +123,36 @@ void paceToRefresh(SysWindow* w) {
 }
 
 }  // namespace
+
+std::string liveOpenDisplay() {
+    // Probing the drivers makes libraries print their own complaints (Wayland
+    // about XDG_RUNTIME_DIR); the real start-up repeats them where they matter.
+    fflush(stderr);
+    int saved = dup(STDERR_FILENO);
+    int null = open("/dev/null", O_WRONLY);
+    if (saved >= 0 && null >= 0) dup2(null, STDERR_FILENO);
+    if (null >= 0) close(null);
+
+    std::string reason;
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        if (driver && showsNothing(driver)) {
+            reason = std::string("SDL's \"") + driver + "\" video driver shows nothing";
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
+        } else if (driver && strcmp(driver, "x11") == 0) {
+            XSetIOErrorHandler(displayLost);
+        }
+    } else {
+        const char* forced = getenv("SDL_VIDEODRIVER");
+        if (!forced || !*forced) reason = std::string("SDL finds no video device: ") + SDL_GetError();
+    }
+
+    if (saved >= 0) {
+        dup2(saved, STDERR_FILENO);
+        close(saved);
+    }
+    return reason;
+}
 
 // --- Windows and events --------------------------------------------------------
 
