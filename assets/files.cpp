@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/win/files.h"
+
 std::string assetPath(const char* fileName) {
     std::string path(fileName);
     for (char& c : path)
@@ -17,9 +19,10 @@ std::string assetPath(const char* fileName) {
 bool readWholeFile(const char* fileName, std::vector<uint8_t>& bytes, uint64_t limit) {
     bytes.clear();
     std::string path = assetPath(fileName);
-    FILE* file = std::fopen(path.c_str(), "rb");
+    std::string why;
+    FILE* file = openRegularFile(path.c_str(), &why);
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), why.c_str());
         return false;
     }
     bool ok = false;

@@ -10,6 +10,7 @@
 #include "assets/assets.h"
 #include "assets/files.h"
 #include "display/display.h"
+#include "platform/win/files.h"
 
 namespace {
 
@@ -159,9 +160,10 @@ void convertScreenPicture(const uint8_t* rgb, uint32_t* destination) {
 void loadRawPicture(const char* fileName) {
     std::string path = assetPath(fileName);
     const char* shown = path.c_str();
-    FILE* file = std::fopen(shown, "rb");
+    std::string why;
+    FILE* file = openRegularFile(shown, &why);
     if (!file) {
-        std::fprintf(stderr, "%s: cannot open the file (%s)\n", shown, std::strerror(errno));
+        std::fprintf(stderr, "%s: cannot open the file (%s)\n", shown, why.c_str());
         return;
     }
     size_t got = std::fread(g_waveMap, 1, sizeof g_waveMap, file);

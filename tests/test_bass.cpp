@@ -2,6 +2,7 @@
 // opening, decoding, looping, the position, rate, volumes and the fade-out,
 // checked through what the output plays (the audio sink).
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -144,6 +145,8 @@ TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
     std::vector<int16_t> mono(22050);  // a second of 200 Hz
     for (int i = 0; i < 22050; i++) mono[i] = (int16_t)(20000 * std::sin(2 * M_PI * 200 * i / 22050));
     ASSERT_TRUE(writeMp3(dir + "/low.mp3", 22050, 1, mono));
+    ASSERT_EQ(mkfifo((dir + "/fifo.mp3").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir + "/folder.wav");
     const struct {
         std::string path;
         DWORD length, slack;            // bytes that play, give or take `slack`; 0: it does not play
@@ -160,6 +163,9 @@ TEST_F(Bass, FilesNotAsExpectedSayWhatWasFoundInOneLine) {
         {dir + "/low.mp3", 44100 * 4, 256, {"22050 Hz mono", "converted"}},
         // Over ten minutes (at a low rate, to keep the file small).
         {wav("long.wav", std::vector<int16_t>(1000 * 601, 0), 1000, 1, 8), 600u * 44100 * 4, 0, {"601 s of sound", "left out"}},
+        // Not files: a FIFO nobody writes to (an ordinary open would wait for ever), a folder.
+        {dir + "/fifo.mp3", 0, 0, {"not a regular file"}},
+        {dir + "/folder.wav", 0, 0, {"not a regular file"}},
     };
     for (const auto& c : cases) {
         HSTREAM h = 0;

@@ -3,6 +3,8 @@
 // and in the whole show's interlude picture, test_e2e.)
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <tuple>
@@ -58,10 +60,15 @@ TEST_F(Pictures, DamagedFilesGiveOneLineAndABlackTexture) {
     dir.write("huge.jpg", huge);
     dir.write("big.jpg", good);
     std::filesystem::resize_file(dir.data / "big.jpg", kPictureBufferBytes + 1);
+    // Not files: a FIFO nobody writes to (an ordinary open would wait for
+    // ever) and a folder.
+    ASSERT_EQ(mkfifo((dir.data / "fifo.jpg").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.data / "folder.jpg");
     const struct { const char* name; int selector; const char* problem; } cases[] = {
         {"empty.jpg", 0, "empty"}, {"garbage.jpg", 0, "JPEG"}, {"header.jpg", 0, "JPEG"},
         {"small.jpg", 0, "expected 256 x 256"}, {"wide.jpg", 0, "expected 256 x 256"}, {"huge.jpg", 0, "too large"},
-        {"none.jpg", 4, ""}, {"big.jpg", 4, ""}};
+        {"none.jpg", 4, ""}, {"big.jpg", 4, ""}, {"fifo.jpg", 0, "not a regular file"},
+        {"folder.jpg", 4, "not a regular file"}};
     for (const auto& c : cases) {
         std::string name = std::string("DATA/") + c.name;
         std::fill(block.begin(), block.end(), 0xAB);
@@ -93,9 +100,10 @@ TEST_F(Pictures, WaveMapReadsWhatTheFileHolds) {
     dir.write("wave.raw", raw);
     dir.write("short.raw", std::vector<uint8_t>(1000, 0x99));
     dir.write("empty.raw", {});
+    ASSERT_EQ(mkfifo((dir.data / "fifo.raw").c_str(), 0600), 0);
     EXPECT_TRUE(stderrLines([] { loadRawPicture("DATA\\wave.raw"); }).empty());
     EXPECT_EQ(0, std::memcmp(g_waveMap, raw.data(), 307200));
-    for (auto [name, held] : {std::pair{"short.raw", 1000L}, {"none.raw", 0L}, {"empty.raw", 0L}}) {
+    for (auto [name, held] : {std::pair{"short.raw", 1000L}, {"none.raw", 0L}, {"empty.raw", 0L}, {"fifo.raw", 0L}}) {
         std::memset(g_waveMap, 0, sizeof g_waveMap);
         auto lines = stderrLines([&, name = name] { loadRawPicture((std::string("DATA\\") + name).c_str()); });
         ASSERT_EQ(lines.size(), 1u) << name;

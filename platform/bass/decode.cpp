@@ -8,6 +8,7 @@
 // would take 22 MB decoded) is not decoded whole: the stream keeps the open
 // file and decodes a window of a few thousand frames ahead of the mixer.
 #include "platform/bass/decode.h"
+#include "platform/win/files.h"
 
 #include <mpg123.h>
 #include <sndfile.h>
@@ -53,6 +54,15 @@ bool endsWithNoCase(const std::string& s, const char* suffix) {
 
 constexpr uint64_t kMaxSoundFileBytes = 256u << 20;
 
+// The file to read, or null (reported) when it cannot be opened or is not a
+// regular file.
+FILE* openSoundFile(const std::string& path) {
+    std::string why;
+    FILE* f = openRegularFile(path.c_str(), &why);
+    if (!f) fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), why.c_str());
+    return f;
+}
+
 uint32_t readLe32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 
 // Reads a WAV file into memory for libsndfile. Every chunk announced longer
@@ -61,11 +71,8 @@ uint32_t readLe32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | (ui
 // (reported) when the file cannot be read.
 bool readWavFile(const std::string& path, std::vector<uint8_t>& bytes, bool* cut) {
     *cut = false;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), strerror(errno));
-        return false;
-    }
+    FILE* f = openSoundFile(path);
+    if (!f) return false;
     long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
     bool ok = size >= 0 && (uint64_t)size <= kMaxSoundFileBytes && fseek(f, 0, SEEK_SET) == 0;
     if (ok) {
@@ -307,11 +314,8 @@ Kind sniff(const std::string& path) {
         fprintf(stderr, "(no file name): cannot open the sound file\n");
         return Kind::None;
     }
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) {
-        fprintf(stderr, "%s: cannot open the file (%s)\n", path.c_str(), strerror(errno));
-        return Kind::None;
-    }
+    FILE* f = openSoundFile(path);
+    if (!f) return Kind::None;
     unsigned char head[12] = {};
     size_t got = fread(head, 1, sizeof head, f);
     fclose(f);

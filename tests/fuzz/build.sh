@@ -33,12 +33,14 @@ TJ=$(pkg-config --cflags --libs libturbojpeg)
 AUDIO=$(pkg-config --cflags --libs sndfile libmpg123)
 BLOCKS=""
 [ -f "$ROOT/display/blocks.cpp" ] && BLOCKS="$ROOT/display/blocks.cpp"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mesh.cpp" "$ROOT/assets/mesh.cpp" "$ROOT/assets/files.cpp" -o "$OUT/fuzz_mesh"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_jpeg.cpp" "$ROOT/assets/images.cpp" "$ROOT/assets/files.cpp" $BLOCKS $TJ \
-  -o "$OUT/fuzz_jpeg"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_wav.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" $AUDIO \
+FILES="$ROOT/assets/files.cpp $ROOT/platform/win/files.cpp"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mesh.cpp" "$ROOT/assets/mesh.cpp" $FILES -o "$OUT/fuzz_mesh"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_jpeg.cpp" "$ROOT/assets/images.cpp" $FILES $BLOCKS $TJ -o "$OUT/fuzz_jpeg"
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_wav.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" \
+  "$ROOT/platform/win/files.cpp" $AUDIO \
   -o "$OUT/fuzz_wav"
-$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mp3.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" $AUDIO \
+$CXX $FLAGS "$ROOT/tests/fuzz/fuzz_mp3.cpp" "$ROOT/platform/bass/decode.cpp" "$ROOT/platform/bass/resample.cpp" \
+  "$ROOT/platform/win/files.cpp" $AUDIO \
   -o "$OUT/fuzz_mp3"
 $CXX $FLAGS "$ROOT/tests/fuzz/fuzz_dialog.cpp" "$ROOT/platform/win/dialog.cpp" "$ROOT/platform/win/dialog_paint.cpp" \
   "$ROOT/resources/resources.cpp" $(pkg-config --cflags --libs freetype2) -o "$OUT/fuzz_dialog"
