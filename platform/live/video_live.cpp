@@ -19,6 +19,7 @@
 #include "platform/backend.h"
 #include "platform/live/live.h"
 #include "platform/live/scale_chooser.h"
+#include "platform/win/env.h"
 #include "platform/win/wincore.h"
 
 struct SysWindow {
@@ -275,17 +276,18 @@ namespace {
 
 // Full-screen 3D is drawn at the desktop's own size (2.25 times 640 x 480 on a
 // 1080-line screen), smaller while passes run long (ScaleChooser); VELKOR_SCALE
-// (1 to 4) fixes the size.
+// (1 to 4) fixes the size. Both settings are read (and a value not
+// understood named) as the program starts.
 struct RenderSize {
     double fixed = 0;  // VELKOR_SCALE, or 0
+    int samples = 1;   // VELKOR_AA=1: 2 x 2 samples a pixel, smooth polygon edges
     ScaleChooser* chooser = nullptr;
     int64_t passStart = 0;
 };
 RenderSize g_renderSize = [] {
     RenderSize r;
-    const char* text = getenv("VELKOR_SCALE");
-    double v = text && *text ? strtod(text, nullptr) : 0.0;
-    if (v >= 1.0 && v <= 4.0) r.fixed = v;
+    r.fixed = envSetting("VELKOR_SCALE", 1, 4, false, 0, "the size follows the desktop and the drawing time");
+    r.samples = envSetting("VELKOR_AA", 0, 1, true, 0, "edges are not smoothed") == 1 ? 2 : 1;
     return r;
 }();
 
@@ -310,14 +312,7 @@ double sysRenderScale() {
     return g_renderSize.chooser->scale();
 }
 
-// VELKOR_AA=1 smooths polygon edges (2 x 2 samples a pixel).
-int sysRenderSamples() {
-    static const int samples = [] {
-        const char* text = getenv("VELKOR_AA");
-        return text && strcmp(text, "1") == 0 ? 2 : 1;
-    }();
-    return samples;
-}
+int sysRenderSamples() { return g_renderSize.samples; }
 
 void sysPresentDetailed(SysWindow* w, const uint32_t* pixels, int width, int height, int pitch) {
     if (!w || !w->renderer || !w->fullscreenPicture) return;

@@ -5,9 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#include "platform/win/env.h"
 
 namespace rm {
 namespace {
@@ -27,14 +31,12 @@ inline void relax() {
 #endif
 }
 
+// One a processor, or VELKOR_THREADS.
 int defaultThreads() {
-    const char* text = std::getenv("VELKOR_THREADS");
-    if (text && *text) {
-        char* end = nullptr;
-        long n = std::strtol(text, &end, 10);
-        if (*end == '\0' && n >= 1 && n <= kMaxThreads) return (int)n;
-    }
-    return std::clamp((int)std::thread::hardware_concurrency(), 1, kMaxThreads);
+    const int processors = std::clamp((int)std::thread::hardware_concurrency(), 1, kMaxThreads);
+    char instead[64];
+    snprintf(instead, sizeof instead, "drawing with %d (one a processor)", processors);
+    return (int)envSetting("VELKOR_THREADS", 1, kMaxThreads, true, processors, instead);
 }
 
 // Made on first use and never destroyed: its threads wait on it until the
@@ -122,7 +124,15 @@ void runParts(int parts, PartFn fn, void* context) {
         std::lock_guard<std::mutex> guard(p.lock);
         while ((int)p.threads.size() < helpers) {
             int id = (int)p.threads.size();
-            p.threads.emplace_back([&p, id] { p.serve(id); });
+            try {
+                p.threads.emplace_back([&p, id] { p.serve(id); });
+            } catch (const std::system_error& e) {
+                // The system will not give more threads: draw with those there are.
+                helpers = (int)p.threads.size();
+                p.wanted = helpers + 1;
+                fprintf(stderr, "renderer: cannot start more than %d worker threads (%s); drawing with %d\n", helpers,
+                        e.what(), helpers + 1);
+            }
         }
         p.fn = fn;
         p.context = context;

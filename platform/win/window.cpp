@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -212,14 +213,20 @@ int MessageBoxA(HWND, const char* text, const char* caption, UINT type) {
 
 HANDLE CreateThread(void*, size_t, LPTHREAD_START_ROUTINE start, void* param, DWORD, DWORD* threadId) {
     void* token = sysThreadCreated();
-    std::thread([start, param, token] {
-        sysThreadBegins(token);
-        try {
-            start(param);
-        } catch (const ThreadExitSignal&) {
-        }
-        sysThreadEnds(token);
-    }).detach();  // never joined: the show never waits for a thread
+    try {
+        std::thread([start, param, token] {
+            sysThreadBegins(token);
+            try {
+                start(param);
+            } catch (const ThreadExitSignal&) {
+            }
+            sysThreadEnds(token);
+        }).detach();  // never joined: the show never waits for a thread
+    } catch (const std::system_error& e) {
+        // The show cannot go on without its loader, fade and poller threads.
+        fprintf(stderr, "velkor: cannot start a thread (%s)\n", e.what());
+        ExitProcess(1);
+    }
     if (threadId) *threadId = 0;
     std::lock_guard<std::mutex> guard(g_threadLock);
     g_threadHandles.push_back(token);
