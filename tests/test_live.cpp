@@ -165,6 +165,16 @@ void startLive(Child& live, const std::string& display, int* errors = nullptr) {
     if (errors) close(fds[1]), *errors = fds[0];
 }
 
+// An X server of its own that does not reset, and a connection to it that
+// is made before the program starts, so that the server never sees its last
+// client leave while the program checks the display. Null without Xvfb.
+Display* startServer(Child& server, std::string* name) {
+    const int display = startXvfb(server);
+    if (display < 0) return nullptr;
+    *name = ":" + std::to_string(display);
+    return XOpenDisplay(name->c_str());
+}
+
 // The dialog's window, waited for up to `seconds`; 0 if it does not come.
 Window waitForDialog(Display* x, double seconds) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
@@ -204,13 +214,9 @@ TEST(LiveDialog, ShowsThePixelsOfTheHeadlessDialogShot) {
     ASSERT_FALSE(expected.empty());
 
     Child server, live;
-    const int display = startXvfb(server);
-    if (display < 0) GTEST_SKIP() << "no Xvfb";
-    const std::string name = ":" + std::to_string(display);
-    // Connected before the program starts, so that the server never sees its
-    // last client leave (and resets) while the program checks the display.
-    Display* x = XOpenDisplay(name.c_str());
-    ASSERT_NE(x, nullptr);
+    std::string name;
+    Display* x = startServer(server, &name);
+    if (!x) GTEST_SKIP() << "no Xvfb";
     startLive(live, name);
     // Waits for the window and its first picture: a few seconds at most.
     size_t differing = expected.size();
@@ -261,11 +267,9 @@ TEST(LiveDialog, ShowsAtEveryStartOnAServerThatResets) {
 TEST(LiveDisplayLoss, EndsWithOneLineAndStatusOne) {
     for (bool launched : {false, true, true}) {
         Child server, live;
-        const int display = startXvfb(server);
-        if (display < 0) GTEST_SKIP() << "no Xvfb";
-        const std::string name = ":" + std::to_string(display);
-        Display* x = XOpenDisplay(name.c_str());
-        ASSERT_NE(x, nullptr);
+        std::string name;
+        Display* x = startServer(server, &name);
+        if (!x) GTEST_SKIP() << "no Xvfb";
         int errors = -1;
         startLive(live, name, &errors);
         ASSERT_NE(waitForDialog(x, 20), 0u);
