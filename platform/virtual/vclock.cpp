@@ -43,6 +43,7 @@ thread_local VThread* t_self = nullptr;
 
 int g_fps = 60;
 int64_t g_endAt = -1;
+std::atomic<bool> g_outputFailed{false};
 uint32_t g_display[640 * 480];
 std::function<void(int64_t, const uint32_t*, int, int)> g_frameHook;
 // At a render scale above 1 the display is that much larger: it shows the 3D
@@ -216,13 +217,21 @@ void sysSleepUntil(int64_t ticks) { vtBlockUntil(ticks); }
 void vtExitProcess(int code) { ExitProcess((UINT)code); }
 
 // The end of the process: the sound fades out before the exit hooks (the
-// capture) finish, and the trace is closed last.
+// capture) finish, and the trace is closed last. A run that ends well but
+// left an output unwritten exits with 1.
 void sysShutdown(int code) {
     hookTrace("exit %d", code);
     vtAudioEnd();
     for (auto& hook : g_exitHooks) hook(code);
     vtCloseTrace();
+    if (code == 0 && g_outputFailed.load()) {
+        fflush(stdout);
+        fflush(stderr);
+        _exit(1);
+    }
 }
+
+void vtOutputFailed() { g_outputFailed.store(true); }
 
 // Nothing looks at the display without a frame hook: presentations are then
 // not kept, and a hook set later sees the display from the next one on.

@@ -41,8 +41,34 @@ void vtSetRenderSamples(int samples);
 // Called once when the process ends, before it exits, with the exit code.
 void vtSetExitHook(std::function<void(int code)> hook);
 
-// Trace lines go to this file (nothing when empty).
-void vtSetTraceFile(const std::string& path);
+// An output file was not written (each writer says why on stderr): a run
+// that ends with code 0 then exits with status 1. The trace still says
+// "exit 0".
+void vtOutputFailed();
+
+// Output files: a name that stands for a regular file, or for none yet, is
+// written under a private temporary name beside the file it stands for
+// (symlinks followed) and renamed onto that file once complete. Anything else
+// (a device, a pipe) is written to directly, and is never replaced or removed.
+struct VtOutput {
+    std::string target;     // the file renamed onto
+    std::string temporary;  // empty when written directly
+    int fd = -1;
+};
+// Opens `path` for writing; false with the reason in `why`.
+bool vtOutputOpen(const std::string& path, VtOutput& out, std::string& why);
+// After the writer closed out.fd: renames the temporary file onto the target
+// when `complete`, else removes it. False (with `why` when the rename failed)
+// when the file was not written.
+bool vtOutputEnd(VtOutput& out, bool complete, std::string& why);
+// The file a name stands for: symlinks followed (to a file not made yet,
+// too) and its folder absolute. For telling whether two names are one file.
+std::string vtOutputTarget(const std::string& path);
+
+// Trace lines go to this file (nothing when empty), through a temporary file
+// renamed in when the trace is closed (another path, or the end). False (with
+// a message) when it cannot be written.
+bool vtSetTraceFile(const std::string& path);
 
 // Makes a step fail (see hookShouldFail in platform/hooks/hooks.h). "Lock:lost" makes
 // the next lock answer "surface lost" once.
