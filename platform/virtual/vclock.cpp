@@ -43,6 +43,8 @@ thread_local VThread* t_self = nullptr;
 
 int g_fps = 60;
 int64_t g_endAt = -1;
+std::atomic<int> g_exitRequest{-1};  // vtRequestExit, from a signal handler
+std::atomic<bool> g_ending{false};   // the process is ending: no more requests
 std::atomic<bool> g_outputFailed{false};
 uint32_t g_display[640 * 480];
 std::function<void(int64_t, const uint32_t*, int, int)> g_frameHook;
@@ -146,6 +148,10 @@ void advanceTo(int64_t t) {
 // Hands the turn to the waiting thread that is due first. Called with the
 // lock held by the thread that gives up its turn.
 void scheduleNext(std::unique_lock<std::mutex>& lock) {
+    if (int code = g_exitRequest.load(); code >= 0 && !g_ending.load()) {
+        lock.unlock();
+        ExitProcess((UINT)code);
+    }
     if (g_waiting.empty()) {
         g_current = nullptr;  // nothing left to run: the process is ending
         return;
@@ -220,6 +226,7 @@ void vtExitProcess(int code) { ExitProcess((UINT)code); }
 // capture) finish, and the trace is closed last. A run that ends well but
 // left an output unwritten exits with 1.
 void sysShutdown(int code) {
+    g_ending.store(true);
     hookTrace("exit %d", code);
     vtAudioEnd();
     for (auto& hook : g_exitHooks) hook(code);
@@ -231,6 +238,7 @@ void sysShutdown(int code) {
     }
 }
 
+void vtRequestExit(int code) { g_exitRequest.store(code); }
 void vtOutputFailed() { g_outputFailed.store(true); }
 
 // Nothing looks at the display without a frame hook: presentations are then

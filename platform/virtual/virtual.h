@@ -41,6 +41,10 @@ void vtSetRenderSamples(int samples);
 // Called once when the process ends, before it exits, with the exit code.
 void vtSetExitHook(std::function<void(int code)> hook);
 
+// Ends the run at the scheduler's next turn with ExitProcess(code), as
+// vtEndAt does. Safe in a signal handler (it only sets an atomic word).
+void vtRequestExit(int code);
+
 // An output file was not written (each writer says why on stderr): a run
 // that ends with code 0 then exits with status 1. The trace still says
 // "exit 0".
