@@ -11,11 +11,14 @@ struct CaptureOptions {
     double until = -1;   // seconds, or -1 for the whole show
 };
 
-// Opens the file; false (with a message) when it cannot.
+// Opens the file (a temporary one beside it) and the encoders; false (with
+// a message) when it cannot.
 bool captureStart(const CaptureOptions& options);
 // One video frame at a vertical blank; nothing when no video is written.
 void captureFrame(int64_t ticks, const uint32_t* pixels, int width, int height);
 // Mixed audio in time order.
 void captureAudio(const int16_t* frames, int count);
-// Closes the file at the end of the run.
-void captureFinish(int exitCode);
+// At the end of the run: the file finished and renamed in (`complete`), or,
+// for a run cut short, its temporary file removed. A file not written says
+// why and makes the run end with status 1 (vtOutputFailed).
+void captureFinish(bool complete);
