@@ -1,6 +1,8 @@
 // Video capture: the file reads back with the right streams and lengths,
-// and captures repeat exactly. (Bad requests are checked with the other
-// options, in test_e2e.)
+// and captures repeat exactly. The outputs: what a name stands for is written
+// through and never replaced, an output not written is an error, and a run
+// cut short by a signal or a broken stderr leaves no temporary file. (Bad
+// options are checked with the others, in test_e2e.)
 #include <gtest/gtest.h>
 
 extern "C" {
@@ -8,14 +10,22 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <tuple>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -79,6 +89,73 @@ bool capture(const std::string& options, Decoded& out) {
     return ok;
 }
 
+const std::string kCapture = std::string(VELKOR_BINARY_DIR) + "/velkor-capture";
+const std::vector<std::string> kShort = {"--until", "2", "--fps", "30"};  // 60 frames
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fresh folder, with the generated DATA/ or without.
+std::string freshFolder(bool withData) {
+    char pattern[] = "/tmp/velkor-outputs-XXXXXX";
+    std::string dir = mkdtemp(pattern);
+    if (withData) std::filesystem::create_symlink(std::filesystem::absolute("DATA"), dir + "/DATA");
+    return dir;
+}
+
+std::set<std::string> names(const std::string& dir) {
+    std::set<std::string> all;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) all.insert(entry.path().filename());
+    return all;
+}
+
+int frames(const std::string& path) {
+    Decoded d;
+    return decodeFile(path, d) ? (int)d.frameHashes.size() : -1;
+}
+
+// Starts the capture tool in `dir`, stderr on `err` (closed when -1), with
+// the default action for the signals it catches.
+pid_t start(const std::string& dir, std::vector<std::string> args, int err) {
+    args.insert(args.begin(), kCapture);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) signal(number, SIG_DFL);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        err < 0 ? close(2) : dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+// Its exit status, or minus the signal that killed it.
+int finish(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+}
+
+// Runs it to the end with stderr in err.txt: the status and what it said.
+std::pair<int, std::string> run(const std::string& dir, std::vector<std::string> args) {
+    args.insert(args.end(), kShort.begin(), kShort.end());
+    int err = open((dir + "/err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int status = finish(start(dir, args, err));
+    close(err);
+    return {status, slurp(dir + "/err.txt")};
+}
+
+bool isLink(const std::string& path) { return std::filesystem::is_symlink(path); }
+bool isDevice(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 }  // namespace
 
 // One picture stream at 60 frames a second and one stereo stream of the span;
@@ -95,4 +172,121 @@ TEST(Capture, HoldsTheSpanRepeatsExactlyAndScales) {
     EXPECT_NEAR((double)a.samples, 4 * 44100, 44100 / 60);
     EXPECT_EQ(a.frameHashes, b.frameHashes);
     EXPECT_EQ(std::tuple(scaled.width, scaled.height), std::tuple(1280, 960));
+}
+
+// Each row: a request, its status and a line it says, what is true after.
+// A link to a file is written through to the file, a device is written to
+// and never replaced, a file of the user's named like a temporary one is
+// left alone, and nothing else is ever left in the folder. Device nodes
+// (copies of /dev/null and /dev/full) need root; their rows are skipped
+// without.
+TEST(CaptureOutputs, EveryTargetIsWrittenThroughOrRefusedWithItsReason) {
+    ASSERT_TRUE(std::filesystem::exists("DATA/.complete")) << "DATA/ is missing: run `make data`";
+    const std::string dir = freshFolder(true);
+    auto at = [&](const std::string& name) { return dir + "/" + name; };
+    std::ofstream(at("real.mkv")) << "old";
+    std::ofstream(at("v.mkv.partial")) << "mine";
+    std::filesystem::create_symlink("real.mkv", at("link.mkv"));
+    std::filesystem::create_symlink("t.png", at("lt.png"));  // to a file not made yet
+    const bool nodes = mknod(at("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                       mknod(at("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+    const std::set<std::string> made = names(dir);
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        std::string says;
+        std::function<bool()> holds;
+        bool needsNodes = false;
+    };
+    const auto none = [] { return true; };
+    const Row rows[] = {
+        {{"--out", "link.mkv"}, 0, "link.mkv: 60 frames", [&] { return isLink(at("link.mkv")) && frames(at("real.mkv")) == 60; }},
+        {{"--out", "v.mkv"}, 0, "v.mkv: 60 frames", [&] { return slurp(at("v.mkv.partial")) == "mine" && frames(at("v.mkv")) == 60; }},
+        {{"--out", "null"}, 0, "null: 60 frames", [&] { return isDevice(at("null")); }, true},
+        {{"--shot", "1:full"}, 1, "full: cannot write the picture (No space left on device)", [&] { return isDevice(at("full")); }, true},
+        {{"--trace", "full"}, 1, "full: cannot write the trace (No space left on device)", [&] { return isDevice(at("full")); }, true},
+        {{"--out", ""}, 2, "--out needs a file name", none},
+        {{"--trace", ""}, 2, "--trace needs a file name", none},
+        {{"--dialog-shot", ""}, 2, "--dialog-shot needs a file name", none},
+        {{"--shot", "1:" + std::string(300, 'a') + ".png"}, 2, "(File name too long)", none},
+        {{"--trace", "lt.png", "--shot", "1:t.png"}, 2, "--trace and --shot name the same file", none},
+        {{"--shot", "1:s.png", "--out", "s.png"}, 2, "--shot and --out name the same file", none},
+        {{"--shot", "3:x.png"}, 2, "the shot x.png comes after --until", none},
+        {{"--escape-at", "1", "--shot", "1.9:late.png"}, 1, "late.png not taken: the show ended at 1.000 s", none},
+    };
+    for (const Row& row : rows) {
+        if (row.needsNodes && !nodes) continue;
+        std::string request;
+        for (const auto& a : row.args) request += " " + a.substr(0, 20);
+        auto [status, said] = run(dir, row.args);
+        EXPECT_EQ(status, row.status) << request << ": " << said;
+        EXPECT_NE(said.find(row.says), std::string::npos) << request << ": " << said;
+        EXPECT_TRUE(row.holds()) << request;
+        std::set<std::string> now = names(dir), extra;
+        for (const auto& name : now)
+            if (!made.count(name) && name != "err.txt" && name != "v.mkv") extra.insert(name);
+        EXPECT_TRUE(extra.empty()) << request << ": left " << *extra.begin();
+    }
+    if (!nodes) GTEST_SKIP() << "not root: no device nodes";
+}
+
+// Two captures to one name at once: both end well, and the file is one of
+// theirs, whole.
+TEST(CaptureOutputs, TwoCapturesToOneNameBothFinishWhole) {
+    const std::string dir = freshFolder(true);
+    std::vector<std::string> args = {"--out", "same.mkv"};
+    args.insert(args.end(), kShort.begin(), kShort.end());
+    int quiet = open("/dev/null", O_WRONLY);
+    pid_t a = start(dir, args, quiet), b = start(dir, args, quiet);
+    close(quiet);
+    EXPECT_EQ(std::tuple(finish(a), finish(b)), std::tuple(0, 0));
+    EXPECT_EQ(frames(dir + "/same.mkv"), 60);
+    EXPECT_EQ(names(dir), (std::set<std::string>{"DATA", "same.mkv"}));
+}
+
+// Sent in the middle of a capture (once its progress line shows): the run
+// ends with 128 + the signal, the earlier video is kept, no temporary file
+// stays, and the trace is there with the interruption as its last line.
+TEST(CaptureOutputs, ASignalEndsTheRunKeepingTheEarlierFileAndTheTrace) {
+    for (auto [number, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
+        const std::string dir = freshFolder(true);
+        std::ofstream(dir + "/v.mkv") << "earlier";
+        int pipeEnds[2];
+        ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);  // the child keeps only its stderr
+        pid_t pid = start(dir, {"--until", "60", "--fps", "30", "--out", "v.mkv", "--trace", "t.txt"}, pipeEnds[1]);
+        close(pipeEnds[1]);
+        std::string said;
+        char chunk[256];
+        for (ssize_t n; said.find("capture:") == std::string::npos && (n = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+            said.append(chunk, n);
+        kill(pid, number);
+        for (ssize_t n; (n = read(pipeEnds[0], chunk, sizeof chunk)) > 0;) said.append(chunk, n);
+        close(pipeEnds[0]);
+        EXPECT_EQ(finish(pid), 128 + number) << name << ": " << said;
+        EXPECT_EQ(slurp(dir + "/v.mkv"), "earlier") << name;
+        EXPECT_EQ(names(dir), (std::set<std::string>{"DATA", "t.txt", "v.mkv"})) << name;
+        std::string trace = slurp(dir + "/t.txt");
+        EXPECT_TRUE(trace.size() > 1 && trace.ends_with(std::string(" interrupted by ") + name + "\n")) << name;
+    }
+}
+
+// Without DATA/ the show names each missing file on stderr while the video
+// is open: with stderr closed none of it lands in the video, and with a
+// pipe that closes after 20 bytes the capture still ends well.
+TEST(CaptureOutputs, AClosedOrBrokenStderrLeavesTheVideoWhole) {
+    for (bool closed : {true, false}) {
+        const std::string dir = freshFolder(false);
+        int pipeEnds[2];
+        ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);  // the child keeps only its stderr
+        std::vector<std::string> args = {"--out", "v.mkv"};
+        args.insert(args.end(), kShort.begin(), kShort.end());
+        pid_t pid = start(dir, args, closed ? -1 : pipeEnds[1]);
+        close(pipeEnds[1]);
+        char head[20];
+        EXPECT_EQ(read(pipeEnds[0], head, sizeof head) > 0, !closed);
+        close(pipeEnds[0]);
+        EXPECT_EQ(finish(pid), 0) << (closed ? "closed" : "broken");
+        EXPECT_EQ(frames(dir + "/v.mkv"), 60) << (closed ? "closed" : "broken");
+        EXPECT_EQ(names(dir), (std::set<std::string>{"v.mkv"})) << (closed ? "closed" : "broken");
+    }
 }
