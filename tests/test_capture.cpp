@@ -97,13 +97,16 @@ std::string slurp(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A fresh folder, with the generated DATA/ or without.
-std::string freshFolder(bool withData) {
-    char pattern[] = "/tmp/velkor-outputs-XXXXXX";
-    std::string dir = mkdtemp(pattern);
-    if (withData) std::filesystem::create_symlink(std::filesystem::absolute("DATA"), dir + "/DATA");
-    return dir;
-}
+// A fresh folder, with the generated DATA/ or without, removed at the end.
+struct Folder {
+    std::string path;
+    explicit Folder(bool withData) {
+        char pattern[] = "/tmp/velkor-outputs-XXXXXX";
+        path = mkdtemp(pattern);
+        if (withData) std::filesystem::create_symlink(std::filesystem::absolute("DATA"), path + "/DATA");
+    }
+    ~Folder() { std::filesystem::remove_all(path); }
+};
 
 std::set<std::string> names(const std::string& dir) {
     std::set<std::string> all;
@@ -182,7 +185,8 @@ TEST(Capture, HoldsTheSpanRepeatsExactlyAndScales) {
 // without.
 TEST(CaptureOutputs, EveryTargetIsWrittenThroughOrRefusedWithItsReason) {
     ASSERT_TRUE(std::filesystem::exists("DATA/.complete")) << "DATA/ is missing: run `make data`";
-    const std::string dir = freshFolder(true);
+    const Folder folder(true);
+    const std::string& dir = folder.path;
     auto at = [&](const std::string& name) { return dir + "/" + name; };
     std::ofstream(at("real.mkv")) << "old";
     std::ofstream(at("v.mkv.partial")) << "mine";
@@ -233,7 +237,8 @@ TEST(CaptureOutputs, EveryTargetIsWrittenThroughOrRefusedWithItsReason) {
 // Two captures to one name at once: both end well, and the file is one of
 // theirs, whole.
 TEST(CaptureOutputs, TwoCapturesToOneNameBothFinishWhole) {
-    const std::string dir = freshFolder(true);
+    const Folder folder(true);
+    const std::string& dir = folder.path;
     std::vector<std::string> args = {"--out", "same.mkv"};
     args.insert(args.end(), kShort.begin(), kShort.end());
     int quiet = open("/dev/null", O_WRONLY);
@@ -249,7 +254,8 @@ TEST(CaptureOutputs, TwoCapturesToOneNameBothFinishWhole) {
 // stays, and the trace is there with the interruption as its last line.
 TEST(CaptureOutputs, ASignalEndsTheRunKeepingTheEarlierFileAndTheTrace) {
     for (auto [number, name] : {std::pair{SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
-        const std::string dir = freshFolder(true);
+        const Folder folder(true);
+        const std::string& dir = folder.path;
         std::ofstream(dir + "/v.mkv") << "earlier";
         int pipeEnds[2];
         ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);  // the child keeps only its stderr
@@ -275,7 +281,8 @@ TEST(CaptureOutputs, ASignalEndsTheRunKeepingTheEarlierFileAndTheTrace) {
 // pipe that closes after 20 bytes the capture still ends well.
 TEST(CaptureOutputs, AClosedOrBrokenStderrLeavesTheVideoWhole) {
     for (bool closed : {true, false}) {
-        const std::string dir = freshFolder(false);
+        const Folder folder(false);
+        const std::string& dir = folder.path;
         int pipeEnds[2];
         ASSERT_EQ(pipe2(pipeEnds, O_CLOEXEC), 0);  // the child keeps only its stderr
         std::vector<std::string> args = {"--out", "v.mkv"};
