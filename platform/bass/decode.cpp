@@ -100,16 +100,10 @@ bool readWavFile(const std::string& path, std::vector<uint8_t>& bytes, bool* cut
     return true;
 }
 
-// libsndfile reads the file held in memory through these.
-struct MemoryFile {
-    const uint8_t* data;
-    sf_count_t size, at;
-};
-
-sf_count_t memoryLength(void* file) { return static_cast<MemoryFile*>(file)->size; }
+sf_count_t memoryLength(void* file) { return static_cast<BassMemoryFile*>(file)->size; }
 
 sf_count_t memorySeek(sf_count_t offset, int whence, void* file) {
-    auto* m = static_cast<MemoryFile*>(file);
+    auto* m = static_cast<BassMemoryFile*>(file);
     sf_count_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->at : whence == SEEK_END ? m->size : -1;
     if (from < 0 || (offset > 0 && offset > INT64_MAX - from) || from + offset < 0) return -1;
     m->at = from + offset;  // past the end reads nothing, as with a file
@@ -117,7 +111,7 @@ sf_count_t memorySeek(sf_count_t offset, int whence, void* file) {
 }
 
 sf_count_t memoryRead(void* to, sf_count_t count, void* file) {
-    auto* m = static_cast<MemoryFile*>(file);
+    auto* m = static_cast<BassMemoryFile*>(file);
     sf_count_t n = m->at < m->size && count > 0 ? std::min(count, m->size - m->at) : 0;
     if (n > 0) memcpy(to, m->data + m->at, (size_t)n);
     m->at += n;
@@ -126,7 +120,7 @@ sf_count_t memoryRead(void* to, sf_count_t count, void* file) {
 
 sf_count_t memoryWrite(const void*, sf_count_t, void*) { return 0; }
 
-sf_count_t memoryTell(void* file) { return static_cast<MemoryFile*>(file)->at; }
+sf_count_t memoryTell(void* file) { return static_cast<BassMemoryFile*>(file)->at; }
 
 // Bits per sample of a WAV encoding, as the file holds them.
 int encodedBits(int subtype) {
@@ -152,10 +146,9 @@ bool decodeWav(const std::string& path, std::vector<int16_t>& out, std::string& 
     std::vector<uint8_t> file;
     bool cut = false;
     if (!readWavFile(path, file, &cut)) return false;
-    MemoryFile memory{file.data(), (sf_count_t)file.size(), 0};
-    SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    BassMemoryFile memory{file.data(), (int64_t)file.size(), 0};
     SF_INFO info{};
-    SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &memory);
+    SNDFILE* sf = bassOpenWavMemory(memory, &info);
     if (!sf) {
         fprintf(stderr, "%s: not a readable WAV file (%s)\n", path.c_str(), sf_strerror(nullptr));
         return false;
@@ -543,4 +536,9 @@ BassMp3Window bassMp3Read(BassMp3Reader& r, int64_t at, bool loop) {
         r.count = kWindowFrames;
     }
     return {r.window.data(), r.first, r.first + r.count};
+}
+
+SNDFILE* bassOpenWavMemory(BassMemoryFile& file, SF_INFO* info) {
+    static SF_VIRTUAL_IO io{memoryLength, memorySeek, memoryRead, memoryWrite, memoryTell};
+    return sf_open_virtual(&io, SFM_READ, info, &file);
 }

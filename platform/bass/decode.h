@@ -1,6 +1,8 @@
 // Inside the audio library: decoding a sound file to 16-bit stereo 44,100 Hz,
 // whole or (MP3 at 44,100 Hz) on demand.
 #pragma once
+#include <sndfile.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,6 +13,16 @@ std::string bassNativePath(const char* file);
 // Decodes a WAV or MP3 file into interleaved stereo samples; false (with one
 // line on stderr naming the file) when it cannot be read or decoded.
 bool bassDecodeFile(const char* file, std::vector<int16_t>& out);
+
+// Bytes held in memory, read by libsndfile as a file (a WAV file read whole,
+// its damaged chunk lengths already cut to what it holds).
+struct BassMemoryFile {
+    const uint8_t* data;
+    int64_t size, at;
+};
+// libsndfile's reader over `file`; null (sf_strerror(nullptr) says why) when
+// it is not a sound libsndfile can read.
+SNDFILE* bassOpenWavMemory(BassMemoryFile& file, SF_INFO* info);
 
 // An MP3 file decoded while it plays: the open file, the decoder and a short
 // window of decoded frames. Frames are numbered in play order: a looping

@@ -44,27 +44,6 @@ bool chunksFit(const uint8_t* data, size_t size) {
     return true;
 }
 
-struct Input {
-    const uint8_t* data;
-    sf_count_t size, at;
-};
-sf_count_t inLength(void* u) { return static_cast<Input*>(u)->size; }
-sf_count_t inSeek(sf_count_t offset, int whence, void* u) {
-    auto* in = static_cast<Input*>(u);
-    sf_count_t from = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? in->at : in->size;
-    if ((offset > 0 && offset > INT64_MAX - from) || from + offset < 0) return -1;
-    return in->at = from + offset;
-}
-sf_count_t inRead(void* to, sf_count_t count, void* u) {
-    auto* in = static_cast<Input*>(u);
-    sf_count_t n = in->at < in->size && count > 0 ? std::min(count, in->size - in->at) : 0;
-    if (n > 0) memcpy(to, in->data + in->at, (size_t)n);
-    in->at += n;
-    return n;
-}
-sf_count_t inWrite(const void*, sf_count_t, void*) { return 0; }
-sf_count_t inTell(void* u) { return static_cast<Input*>(u)->at; }
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -92,10 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (!chunksFit(data, size)) return 0;
 
-    Input in{data, (sf_count_t)size, 0};
-    SF_VIRTUAL_IO io{inLength, inSeek, inRead, inWrite, inTell};
+    BassMemoryFile in{data, (int64_t)size, 0};
     SF_INFO info{};
-    SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, &in);
+    SNDFILE* sf = bassOpenWavMemory(in, &info);
     if (!sf) {
         if (ok) abort();
         return 0;
