@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the libraries the show links (mpg123, libjpeg-turbo's TurboJPEG,
-# libsndfile, FreeType) as static WebAssembly libraries with -pthread, from
-# Debian's own source packages, so that the browser decodes as the native build.
+# libsndfile, FreeType, zlib and libpng) as static WebAssembly libraries with
+# -pthread, from Debian's own source packages, so that the browser decodes as
+# the native build.
 #
 # Usage: tools/web/build-deps.sh [CACHE]
 #   CACHE (default: build-web/deps in the project) receives the source
@@ -110,19 +111,35 @@ fetch() {
     apt-cache showsrc "$pkg" 2>/dev/null | grep -q '^Package:' || $SUDO apt-get update -qq
     sources_ready=1
   fi
-  # apt-get checks each file it downloads against the signed index. Some
-  # mirrors lack the upstream signatures (*.asc) the .dsc also names: a failed
-  # download is accepted when only those are missing.
-  (cd "$SRC" && apt-get source --download-only -qq "$pkg" 2>&1 | grep -v '^W: Download is performed unsandboxed' >&2) || true
-  dsc=$(ls "$SRC/${pkg}_"*.dsc | sort -V | tail -n 1)
-  check=""
-  for f in $(sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$dsc"); do
-    [ -f "$SRC/$f" ] && continue
-    case $f in
-      *.asc) check="--no-check" ;;
-      *) echo "$pkg: $f could not be downloaded" >&2; exit 1 ;;
-    esac
+  # The versions the indexes offer, newest first. A mirror may lag behind its
+  # own index (a security update listed whose files are not there yet): the
+  # next version down is then taken.
+  versions=$(apt-cache showsrc "$pkg" 2>/dev/null | sed -n 's/^Version: //p' | sort -u -V -r)
+  [ -n "$versions" ] || { echo "$pkg: no source package in the apt indexes" >&2; exit 1; }
+  dsc=""
+  for v in $versions; do
+    file="$SRC/${pkg}_$(echo "$v" | sed 's/^[0-9]*://').dsc"
+    # apt-get checks each file it downloads against the signed index. Some
+    # mirrors lack the upstream signatures (*.asc) the .dsc also names: a
+    # failed download is accepted when only those are missing.
+    (cd "$SRC" && apt-get source --download-only -qq "$pkg=$v" 2>&1 | grep -v '^W: Download is performed unsandboxed' >&2) || true
+    check=""; complete=""
+    if [ -f "$file" ]; then
+      complete=1
+      for f in $(sed -n '/^Files:/,/^[^ ]/s/^ [0-9a-f]* [0-9]* //p' "$file"); do
+        [ -f "$SRC/$f" ] && continue
+        case $f in
+          *.asc) check="--no-check" ;;
+          *) echo "$pkg $v: $f could not be downloaded" >&2; complete="" ;;
+        esac
+      done
+    fi
+    if [ -n "$complete" ]; then dsc=$file; break; fi
+    # An incomplete version leaves no .dsc behind to be taken for a later one.
+    rm -f "$file"
+    echo "$pkg $v: not complete on the mirror, trying the previous version"
   done
+  [ -n "$dsc" ] || { echo "$pkg: no version of the source package could be downloaded" >&2; exit 1; }
   [ -n "$check" ] && echo "$pkg: upstream signature missing on the mirror, unpacking without it"
   (cd "$SRC" && logged "$BUILD/$pkg.unpack.log" dpkg-source -x $check "$dsc")
   dir=$(find "$SRC" -maxdepth 1 -type d -name "$pkg-[0-9]*" | sort -V | tail -n 1)
@@ -197,12 +214,49 @@ if [ ! -f "$PREFIX/lib/libfreetype.a" ]; then
   step_done freetype libfreetype.a "$t"
 fi
 
+# zlib: its own configure script (not autoconf), static only; `make libz.a`
+# leaves out the example programs that `make` would also build.
+if [ ! -f "$PREFIX/lib/libz.a" ]; then
+  t=$(date +%s); fetch zlib
+  echo "Building zlib from $dir"
+  rm -rf "$BUILD/zlib"; mkdir -p "$BUILD/zlib"; cd "$BUILD/zlib"
+  logged "$BUILD/zlib.configure.log" env CFLAGS="$FLAGS" emconfigure "$dir/configure" --static \
+    --prefix="$PREFIX" --libdir="$PREFIX/lib" --includedir="$PREFIX/include"
+  logged "$BUILD/zlib.build.log" emmake make -j$JOBS libz.a
+  logged "$BUILD/zlib.install.log" emmake make install
+  cd "$CACHE"
+  step_done zlib libz.a "$t"
+fi
+
+# libpng: CMake, static only, without its programs and tests, linked against
+# the wasm zlib above: its library and headers are named outright, so that
+# neither the system's zlib nor an emscripten port can be found instead. The
+# hardware optimizations are SIMD code for other processors.
+if [ ! -f "$PREFIX/lib/libpng16.a" ]; then
+  t=$(date +%s); fetch libpng1.6
+  echo "Building libpng from $dir"
+  wasm_cmake "$dir" "$BUILD/libpng" -DPNG_SHARED=OFF -DPNG_STATIC=ON \
+    -DPNG_EXECUTABLES=OFF -DPNG_TESTS=OFF -DPNG_HARDWARE_OPTIMIZATIONS=OFF \
+    "-DZLIB_LIBRARY:FILEPATH=$PREFIX/lib/libz.a" "-DZLIB_INCLUDE_DIR:PATH=$PREFIX/include"
+  grep -qF "Found ZLIB: $PREFIX/lib/libz.a" "$BUILD/libpng.configure.log" ||
+    { echo "libpng: zlib was not taken from $PREFIX (see $BUILD/libpng.configure.log)" >&2; exit 1; }
+  step_done libpng libpng16.a "$t"
+fi
+
+# The show's build finds the libraries through pkg-config in the prefix alone
+# (PKG_CONFIG_LIBDIR, never the system's .pc files); static links need
+# `pkg-config --static`, which adds the zlib that libpng requires.
+for m in libmpg123 libturbojpeg sndfile freetype2 zlib libpng; do
+  PKG_CONFIG_LIBDIR=$PREFIX/lib/pkgconfig pkg-config --exists "$m" ||
+    { echo "pkg-config does not find $m in $PREFIX/lib/pkgconfig" >&2; exit 1; }
+done
+
 # The versions in the prefix, from the Debian source packages they came from
 # (upstream version first).
 echo "Static wasm libraries (-pthread) in $PREFIX:"
-for pkg in mpg123 libjpeg-turbo libsndfile freetype; do
+for pkg in mpg123 libjpeg-turbo libsndfile freetype zlib libpng1.6; do
   debian=$(sed -n 's/^Version: //p' "$SRC/${pkg}_"*.dsc 2>/dev/null | sort -V | tail -n 1)
-  upstream=$(echo "$debian" | sed 's/^[0-9]*://; s/-[^-]*$//; s/+dfsg.*//')
+  upstream=$(echo "$debian" | sed 's/^[0-9]*://; s/-[^-]*$//; s/[+.]dfsg.*//')
   echo "  $pkg ${upstream:-?} (Debian source ${debian:-?})"
 done
 [ -z "$report" ] || printf "Built now:\n%s" "$report"
