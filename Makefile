@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64
+.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web
 
 run: build data
 	./$(BUILD)/velkor
@@ -69,5 +69,27 @@ test-arm64: arm64 data
 	python3 tools/compare-arm64.py --native $(BUILD) --arm64 $(ARM64_BUILD) --out $(ARM64_BUILD)/compare || status=1; \
 	exit $$status
 
+# The browser: the show built to WebAssembly with emscripten into build-web/
+# (the page, its programs and DATA/), against mpg123, libjpeg-turbo,
+# libsndfile, FreeType, zlib and libpng built from Debian's sources into
+# WEB_DEPS once. `make serve-web` serves it on 127.0.0.1 (PORT, default 8000)
+# with the headers its threads need.
+WEB_BUILD ?= build-web
+WEB_DEPS ?= $(WEB_BUILD)/deps
+PORT ?= 8000
+WEB_ENV = NODE_PATH=/usr/share/nodejs NODE_OPTIONS=--no-experimental-fetch
+
+web: data
+	@sh tools/web/build-deps.sh $(WEB_DEPS)
+	@if [ ! -f $(WEB_BUILD)/build.ninja ] || [ -n "$(strip $(CMAKE_FLAGS))" ]; then \
+	  $(WEB_ENV) emcmake cmake -S . -B $(WEB_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_CROSSCOMPILING_EMULATOR=/usr/bin/node -DVELKOR_WEB_DEPS=$(abspath $(WEB_DEPS))/prefix $(CMAKE_FLAGS); \
+	fi
+	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
+
+serve-web:
+	@test -f $(WEB_BUILD)/index.html || { echo "No page in $(WEB_BUILD)/: build it with make web" >&2; exit 1; }
+	PORT=$(PORT) python3 tools/web/serve.py $(WEB_BUILD)
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(ARM64_BUILD)
+	rm -rf $(BUILD) build-asan build-tsan $(ARM64_BUILD) $(WEB_BUILD)/CMakeFiles $(WEB_BUILD)/build.ninja

@@ -203,17 +203,6 @@ if [ ! -f "$PREFIX/lib/libsndfile.a" ]; then
   step_done libsndfile libsndfile.a "$t"
 fi
 
-# FreeType: CMake, with no optional dependency (zlib, bzip2, PNG, HarfBuzz,
-# Brotli): the dialog renders the outlines of a TrueType font only.
-if [ ! -f "$PREFIX/lib/libfreetype.a" ]; then
-  t=$(date +%s); fetch freetype
-  echo "Building FreeType from $dir"
-  wasm_cmake "$dir" "$BUILD/freetype" -DBUILD_SHARED_LIBS=OFF \
-    -DFT_DISABLE_ZLIB=TRUE -DFT_DISABLE_BZIP2=TRUE -DFT_DISABLE_PNG=TRUE \
-    -DFT_DISABLE_HARFBUZZ=TRUE -DFT_DISABLE_BROTLI=TRUE
-  step_done freetype libfreetype.a "$t"
-fi
-
 # zlib: its own configure script (not autoconf), static only; `make libz.a`
 # leaves out the example programs that `make` would also build.
 if [ ! -f "$PREFIX/lib/libz.a" ]; then
@@ -226,6 +215,21 @@ if [ ! -f "$PREFIX/lib/libz.a" ]; then
   logged "$BUILD/zlib.install.log" emmake make install
   cd "$CACHE"
   step_done zlib libz.a "$t"
+fi
+
+# FreeType: CMake, on the wasm zlib above (its own copy of zlib would clash
+# with that in a program that links both) and with no other optional
+# dependency (bzip2, PNG, HarfBuzz, Brotli): the dialog renders the outlines
+# of a TrueType font only. A FreeType built with its own zlib is built again.
+if [ ! -f "$PREFIX/lib/libfreetype.a" ] || ! grep -q zlib "$PREFIX/lib/pkgconfig/freetype2.pc"; then
+  t=$(date +%s); fetch freetype
+  echo "Building FreeType from $dir"
+  wasm_cmake "$dir" "$BUILD/freetype" -DBUILD_SHARED_LIBS=OFF \
+    -DFT_DISABLE_ZLIB=FALSE -DFT_REQUIRE_ZLIB=TRUE \
+    "-DZLIB_LIBRARY:FILEPATH=$PREFIX/lib/libz.a" "-DZLIB_INCLUDE_DIR:PATH=$PREFIX/include" \
+    -DFT_DISABLE_BZIP2=TRUE -DFT_DISABLE_PNG=TRUE \
+    -DFT_DISABLE_HARFBUZZ=TRUE -DFT_DISABLE_BROTLI=TRUE
+  step_done freetype libfreetype.a "$t"
 fi
 
 # libpng: CMake, static only, without its programs and tests, linked against
