@@ -3,13 +3,15 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web
+.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web web-tests
 
 run: build data
 	./$(BUILD)/velkor
 
+# The browser tests run too when the web build is there (`make web`).
 test: build data
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	@if [ -f $(WEB_BUILD)/velkor-web.js ]; then $(MAKE) --no-print-directory web-tests; fi
 
 deps:
 	@sh tools/install-deps.sh
@@ -87,9 +89,20 @@ web: data
 	fi
 	$(WEB_ENV) cmake --build $(WEB_BUILD) -j $(JOBS)
 
+# The browser tests: headless Chromium (Debian's) driven by puppeteer-core,
+# installed into WEB_NODE when missing.
+WEB_NODE ?= $(WEB_BUILD)/node
+test-web: web web-tests
+
+web-tests:
+	@sh tools/web/install-browser.sh $(WEB_NODE)
+	WEB_NODE_DIR=$(WEB_NODE) node tests/web/test_page.mjs $(WEB_BUILD) $(BUILD)
+
 serve-web:
 	@test -f $(WEB_BUILD)/index.html || { echo "No page in $(WEB_BUILD)/: build it with make web" >&2; exit 1; }
 	PORT=$(PORT) python3 tools/web/serve.py $(WEB_BUILD)
 
+# The web build goes, but not the wasm libraries it keeps in build-web/deps.
 clean:
-	rm -rf $(BUILD) build-asan build-tsan $(ARM64_BUILD) $(WEB_BUILD)/CMakeFiles $(WEB_BUILD)/build.ninja
+	rm -rf $(BUILD) build-asan build-tsan $(ARM64_BUILD)
+	@if [ -d $(WEB_BUILD) ]; then find $(WEB_BUILD) -mindepth 1 -maxdepth 1 ! -name deps -exec rm -rf {} +; fi

@@ -222,11 +222,16 @@ void* sysThreadCreated() { return nullptr; }
 void sysThreadBegins(void*) {}
 void sysThreadEnds(void*) {}
 
+// The process ends here: the page shows `code` and stops all the program's
+// threads where they are, this one with them, which waits for that. (On a
+// page's thread _exit would return into a trap, and the runtime's own exit
+// unwinds this thread while the others run on into a runtime that is gone.)
 void sysShutdown(int code) {
     sysAudioClose();  // the sound fades out rather than stopping with a click
     fflush(stdout);
     fflush(stderr);
     webEnded(code);
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 // The page has written DATA/ and the dialog's font into the program's files

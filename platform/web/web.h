@@ -29,7 +29,7 @@ void webDialogShow(const uint32_t* pixels, int width, int height);  // proxied, 
 void webDialogClose();                                      // proxied, waits
 void webMessageBox(const char* caption, const char* text);  // proxied, waits; BoxClosed comes later
 int webAudioStart(void* ring, int frames, void* state);    // proxied, waits: 1 when sound can play
-void webEnded(int code);                                    // proxied, waits
+void webEnded(int code);                                    // proxied, waits; stops all threads
 }
 
 // The picture the page shows at its next animation frame: RGBA bytes.

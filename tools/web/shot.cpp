@@ -2,17 +2,22 @@
 // dialog answered as velkor-capture answers it, up to the frame the virtual
 // display shows at T seconds, which goes onto the page's canvas as it is.
 // Arguments (from the page): --shot SECONDS [--windowed] [--scale N] [--aa].
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "assets/files.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
 
-extern "C" void webShotShow(const uint32_t* pixels, int width, int height);  // shot.js
+extern "C" {
+void webShotShow(const uint32_t* pixels, int width, int height);  // shot.js
+void webShotEnded(int code);  // stops all threads, this one too
+}
 
 namespace {
 
@@ -63,8 +68,14 @@ int main(int argc, char** argv) {
         webShotShow(pixels, width, height);
         vtRequestExit(0);
     });
-    vtSetExitHook([](int) {
+    // A page's thread cannot end the process as natively (_exit returns into
+    // a trap): the page stops all the threads, this one with them.
+    vtSetExitHook([](int code) {
         if (!g_taken) fprintf(stderr, "velkor-shot: no frame at %.3f s: the show ended at %.3f s\n", g_at / 1e7, vtNow() / 1e7);
+        fflush(stdout);
+        fflush(stderr);
+        webShotEnded(code);
+        for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     });
     static char commandLine[] = "";
     return WinMain(nullptr, nullptr, commandLine, SW_SHOW);

@@ -15,4 +15,11 @@ mergeInto(LibraryManager.library, {
     }
     Module.page.shot(rgba, width, height);
   },
+
+  // The end of the run: the page stops the program's threads (see web.js).
+  webShotEnded__proxy: 'sync',
+  webShotEnded__sig: 'vi',
+  webShotEnded: function (code) {
+    Module.page.ended(code);
+  },
 });

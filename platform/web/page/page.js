@@ -176,8 +176,12 @@
 
   // --- What the program asks of the page (web.js) ------------------------------------
 
+  // For tests: how many pictures the page has drawn, and when (ms).
+  window.velkorFrames = { count: 0, last: 0 };
   var image = null;
   function draw(bytes, width, height) {
+    window.velkorFrames.count++;
+    window.velkorFrames.last = performance.now();
     if (screen.width !== width || screen.height !== height) {
       screen.width = width;
       screen.height = height;
@@ -230,9 +234,12 @@
       }, function () {});
       return true;
     },
+    // The program has ended: its threads are stopped where they are, the
+    // one that ended it among them (nothing of it runs after its end).
     ended: function (code) {
+      Module.PThread.runningWorkers.concat(Module.PThread.unusedWorkers).forEach(function (w) { w.terminate(); });
       body.dataset.exit = String(code);
-      setState('ended');
+      if (body.dataset.state !== 'shot') setState('ended');
       if (document.fullscreenElement) document.exitFullscreen().catch(function () {});
       if (audio) audio.context.close();
     },
@@ -284,9 +291,12 @@
         Module.callMain(args);
       });
     },
-    // The program's end is the page's last state, not an error to throw.
+    // The program's end is the page's last state, not an error to throw;
+    // its threads go with it.
     quit: function (code) {
       if (body.dataset.state !== 'ended' && body.dataset.state !== 'shot') page.ended(code);
+      // Stopped where they are: nothing of the program runs after its end.
+      //Module.PThread.runningWorkers.concat(Module.PThread.unusedWorkers).forEach(function (w) { w.terminate(); });
     },
     onExit: function (code) {
       if (body.dataset.state !== 'ended' && body.dataset.state !== 'shot') page.ended(code);

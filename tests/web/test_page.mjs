@@ -1,0 +1,125 @@
+// The web build in headless Chromium: the show played live from the dialog
+// to Escape, a `?shot=` frame against the native headless program's, and a
+// broken DATA file. Usage: node tests/web/test_page.mjs WEB_BUILD NATIVE_BUILD
+// (folders; NATIVE_BUILD holds velkor-capture). Exits 1 on the first failure.
+import { execFileSync } from 'node:child_process';
+import { cpSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+
+import { ROOT, canvasPixels, decodePng, problems, waitForState, withPage } from './lib.mjs';
+
+const web = resolve(process.argv[2] || join(ROOT, 'build-web'));
+const native = resolve(process.argv[3] || join(ROOT, 'build'));
+const scratch = mkdtempSync(join(tmpdir(), 'velkor-web-'));
+let failed = 0;
+
+function check(ok, what) {
+  if (!ok) {
+    failed++;
+    console.log(`  FAILED: ${what}`);
+  }
+}
+
+async function test(name, fn) {
+  const started = Date.now();
+  try {
+    await fn();
+  } catch (e) {
+    failed++;
+    console.log(`  FAILED: ${e.stack || e}`);
+  }
+  console.log(`${name}: ${((Date.now() - started) / 1000).toFixed(1)} s`);
+}
+
+const state = (page) => page.evaluate(() => ({ ...document.body.dataset }));
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// The dialog, Tab then Enter (full screen), pictures at the display's rate,
+// Escape: the page ends with status 0 and nothing in the console.
+await test('LivePlaysFromTheDialogToEscape', () => withPage(web, async (logs) => {
+  const { page } = logs;
+  await waitForState(page, 'dialog', 60000);
+  check(await page.evaluate(() => getComputedStyle(document.getElementById('dialog')).display === 'block'),
+        'the dialog is shown');
+  await page.keyboard.press('Tab');
+  await page.keyboard.press('Enter');
+  await waitForState(page, 'playing', 30000);
+  await sleep(2000);
+  const before = await page.evaluate(() => ({ ...window.velkorFrames, at: performance.now() }));
+  await sleep(3000);
+  const after = await page.evaluate(() => ({ ...window.velkorFrames, at: performance.now() }));
+  const rate = (after.count - before.count) / ((after.at - before.at) / 1000);
+  console.log(`  ${rate.toFixed(1)} pictures a second`);
+  check(rate > 20, `pictures come at the display's rate (${rate.toFixed(1)} a second)`);
+  await page.keyboard.press('Escape');
+  await waitForState(page, 'ended', 10000);
+  const end = await state(page);
+  check(end.exit === '0', `Escape ends with status 0 (data-exit=${end.exit})`);
+  const seen = problems(logs);
+  check(seen.length === 0, `no error in the console:\n    ${seen.join('\n    ')}`);
+}));
+
+// `?shot=3` leaves the frame velkor-capture --shot 3 writes, pixel for pixel.
+await test('ShotEqualsTheNativeFrame', async () => {
+  const file = join(scratch, 'native3.png');
+  execFileSync(join(native, 'velkor-capture'), ['--shot', `3:${file}`], { cwd: ROOT, stdio: 'inherit' });
+  const expected = decodePng(readFileSync(file));
+  await withPage(web, async (logs) => {
+    const { page } = logs;
+    await waitForState(page, 'shot', 120000);
+    const got = await canvasPixels(page);
+    check(got.width === expected.width && got.height === expected.height,
+          `the shot is ${expected.width} x ${expected.height} (${got.width} x ${got.height})`);
+    let differing = 0;
+    for (let i = 0; i < got.rgba.length && i < expected.rgba.length; i += 4)
+      if (got.rgba[i] !== expected.rgba[i] || got.rgba[i + 1] !== expected.rgba[i + 1] ||
+          got.rgba[i + 2] !== expected.rgba[i + 2]) differing++;
+    check(differing === 0, `the shot equals the native frame (${differing} pixels differ)`);
+    check(problems(logs).length === 0, `no error in the console: ${problems(logs).join('; ')}`);
+  }, { path: 'index.html?shot=3' });
+});
+
+// A broken picture in DATA/: its one line, as natively, on the page and in
+// the console, and the show goes on.
+await test('BrokenDataFileGivesItsLineAndTheShowGoesOn', async () => {
+  const copy = join(scratch, 'page');
+  // The page alone: no build files, libraries or test tools.
+  cpSync(web, copy, { recursive: true, filter: (p) => !/\/(CMakeFiles|deps|node|node_modules)(\/|$)|\.(a|gz|ninja)$/.test(p.slice(web.length)) });
+  const noise = Buffer.alloc(3000);
+  for (let i = 0; i < noise.length; i++) noise[i] = (i * 7919 + 13) & 255;
+  writeFileSync(join(copy, 'DATA', 'back.jpg'), noise);
+  const data = join(scratch, 'native');
+  cpSync(join(ROOT, 'DATA'), join(data, 'DATA'), { recursive: true });
+  writeFileSync(join(data, 'DATA', 'back.jpg'), noise);
+  // What the native program says of it (its stderr alone).
+  const stderr = (() => {
+    try {
+      return execFileSync('sh', ['-c', `"${join(native, 'velkor-capture')}" --until 12 2>&1 >/dev/null`], { cwd: data })
+        .toString().trim().split('\n');
+    } catch (e) {
+      return String(e.stdout || '').trim().split('\n');
+    }
+  })();
+  const nativeLine = stderr.find((l) => l.includes('back.jpg')) || '';
+  check(nativeLine !== '', `the native program names back.jpg (it said: ${stderr.join(' | ')})`);
+  await withPage(copy, async (logs) => {
+    const { page } = logs;
+    await waitForState(page, 'dialog', 60000);
+    await page.keyboard.press('Tab');
+    await page.keyboard.press('Enter');
+    await waitForState(page, 'playing', 30000);
+    await sleep(9000);
+    const text = await page.evaluate(() => document.getElementById('messages').textContent);
+    check(text.split('\n').includes(nativeLine), `the page shows "${nativeLine}" (it shows: ${JSON.stringify(text)})`);
+    check(logs.console.some((m) => m.type === 'error' && m.text === nativeLine), 'the console has the same line');
+    const frames = await page.evaluate(() => window.velkorFrames.count);
+    await sleep(1000);
+    check((await page.evaluate(() => window.velkorFrames.count)) > frames, 'the show goes on');
+    check((await state(page)).state === 'playing', 'the show is still playing');
+  });
+});
+
+rmSync(scratch, { recursive: true, force: true });
+console.log(failed ? `${failed} check(s) failed` : 'all web tests passed');
+process.exit(failed ? 1 : 0);
