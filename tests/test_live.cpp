@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include "platform/live/scale_chooser.h"
+#include "platform/win/render_size.h"
 
 #include <algorithm>
 #include <chrono>

@@ -33,13 +33,13 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/bass/fadeout.h"
 
 namespace {
 
 constexpr int kRate = 44100;
 constexpr int kBufferFrames = 1024;
 constexpr int kSilentChunk = 256;
-constexpr int kFadeFrames = 220;  // 5 ms
 // Longest wait for the fade-out to be heard: a stalled device is closed anyway.
 constexpr auto kFadeWait = std::chrono::milliseconds(250);
 
@@ -63,8 +63,7 @@ uint64_t g_anchorCounter = 0;
 bool g_anchored = false;
 int64_t g_lastHeard = 0;
 uint64_t g_openCounter = 0;
-int g_fadeDone = -1;     // -1: playing; else fade-out frames played so far
-int64_t g_fadeEnd = -1;  // g_consumed when the fade-out was complete
+FadeOut g_fade;
 
 double counterFrequency() {
     static const double f = (double)SDL_GetPerformanceFrequency();
@@ -92,23 +91,12 @@ void noteCallback(uint64_t now) {
     g_anchorCounter = now;
 }
 
-// Gain of fade-out frame i (0 .. kFadeFrames - 1): a half cosine from 1 to 0,
-// which never moves a full-scale sample by more than 1% of full scale a frame.
-float fadeGain(int i) { return 0.5f + 0.5f * std::cos((float)M_PI * (float)(i + 1) / kFadeFrames); }
-
 void pull(int16_t* out, int frames) {
-    if (g_mix && g_fadeDone < kFadeFrames)
+    if (g_mix && !g_fade.silent())
         g_mix(out, frames, g_user);
     else
         memset(out, 0, (size_t)frames * 4);
-    if (g_fadeDone >= 0) {
-        for (int i = 0; i < frames; i++) {
-            float gain = g_fadeDone < kFadeFrames ? fadeGain(g_fadeDone++) : 0.0f;
-            out[i * 2] = (int16_t)std::lrint(out[i * 2] * gain);
-            out[i * 2 + 1] = (int16_t)std::lrint(out[i * 2 + 1] * gain);
-        }
-        if (g_fadeEnd < 0 && g_fadeDone == kFadeFrames) g_fadeEnd = g_consumed + frames;
-    }
+    g_fade.apply(out, frames, g_consumed);
     g_consumed += frames;
 }
 
@@ -159,14 +147,13 @@ void fadeOut() {
     {
         std::lock_guard<std::recursive_mutex> guard(g_lock);
         if (!g_mix) return;
-        g_fadeDone = 0;
-        g_fadeEnd = -1;
+        g_fade.start();
     }
     auto giveUp = std::chrono::steady_clock::now() + kFadeWait;
     while (std::chrono::steady_clock::now() < giveUp) {
         {
             std::lock_guard<std::recursive_mutex> guard(g_lock);
-            if (g_fadeEnd >= 0 && sysAudioFramesHeard() >= g_fadeEnd) return;
+            if (g_fade.end() >= 0 && sysAudioFramesHeard() >= g_fade.end()) return;
         }
         SDL_Delay(1);
     }
@@ -179,7 +166,7 @@ void closeOutput() {
         g_mix = nullptr;
         g_user = nullptr;
         g_open = false;
-        g_fadeDone = -1;
+        g_fade.stop();
     }
     // Without the lock: closing waits for a running callback.
     switch (g_output) {

@@ -18,8 +18,7 @@
 
 #include "platform/backend.h"
 #include "platform/live/live.h"
-#include "platform/live/scale_chooser.h"
-#include "platform/win/env.h"
+#include "platform/win/render_size.h"
 #include "platform/win/wincore.h"
 
 struct SysWindow {
@@ -273,50 +272,20 @@ bool sysSetDisplayMode(SysWindow* w, int width, int height, int bpp) {
 }
 
 namespace {
-
-// Full-screen 3D is drawn at the desktop's own size (2.25 times 640 x 480 on a
-// 1080-line screen), smaller while passes run long (ScaleChooser); VELKOR_SCALE
-// (1 to 4) fixes the size. Both settings are read (and a value not
-// understood named) as the program starts.
-struct RenderSize {
-    double fixed = 0;  // VELKOR_SCALE, or 0
-    int samples = 1;   // VELKOR_AA=1: 2 x 2 samples a pixel, smooth polygon edges
-    ScaleChooser* chooser = nullptr;
-    int64_t passStart = 0;
-};
-RenderSize g_renderSize = [] {
-    RenderSize r;
-    r.fixed = envSetting("VELKOR_SCALE", 1, 4, false, 0, "the size follows the desktop and the drawing time");
-    r.samples = envSetting("VELKOR_AA", 0, 1, true, 0, "edges are not smoothed") == 1 ? 2 : 1;
-    return r;
-}();
-
-// How long the 3D pass that is being presented drew, against the display's frame.
-void noteDrawingTime(SysWindow* w) {
-    if (!g_renderSize.chooser || g_renderSize.passStart == 0) return;
-    g_renderSize.chooser->passed((sysTicks() - g_renderSize.passStart) / 10000.0, 1000.0 / refreshRate(w));
+RenderSize g_renderSize;
 }
-
-}  // namespace
 
 double sysRenderScale() {
-    g_renderSize.passStart = sysTicks();
-    if (g_renderSize.fixed > 0) return g_renderSize.fixed;
-    if (!g_renderSize.chooser) {
-        int w = 0, h = 0;
-        double largest = 1.0;
-        if (SDL_WasInit(SDL_INIT_VIDEO) && sysDesktopSize(&w, &h))
-            largest = std::clamp(std::min(w / 640.0, h / 480.0), 1.0, 4.0);
-        g_renderSize.chooser = new ScaleChooser(largest);
-    }
-    return g_renderSize.chooser->scale();
+    return g_renderSize.startPass(sysTicks(), [](int* w, int* h) {
+        return SDL_WasInit(SDL_INIT_VIDEO) && sysDesktopSize(w, h);
+    });
 }
 
-int sysRenderSamples() { return g_renderSize.samples; }
+int sysRenderSamples() { return g_renderSize.samples(); }
 
 void sysPresentDetailed(SysWindow* w, const uint32_t* pixels, int width, int height, int pitch) {
     if (!w || !w->renderer || !w->fullscreenPicture) return;
-    noteDrawingTime(w);
+    g_renderSize.presented(sysTicks(), 1000.0 / refreshRate(w));
     if (!w->detail || w->detailWidth != width || w->detailHeight != height) {
         if (w->detail) SDL_DestroyTexture(w->detail);
         w->detail = SDL_CreateTexture(w->renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);

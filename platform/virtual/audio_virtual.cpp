@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/backend.h"
+#include "platform/bass/fadeout.h"
 #include "platform/hooks/hooks.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
@@ -21,7 +22,6 @@
 namespace {
 
 constexpr int64_t kRate = 44100;
-constexpr int kFadeFrames = 220;  // 5 ms
 
 std::recursive_mutex g_audioLock;
 SysAudioMix g_mix = nullptr;
@@ -34,10 +34,6 @@ std::vector<int16_t> g_tail;  // a closed output's fade-out, heard from g_tailFr
 int64_t g_tailFrame = 0;
 
 int64_t frameAt(int64_t ticks) { return ticks * kRate / kVtTicksPerSecond; }
-
-// Gain of fade-out frame i (0 .. kFadeFrames - 1): a half cosine from 1 to 0,
-// which never moves a full-scale sample by more than 1% of full scale a frame.
-float fadeGain(int i) { return 0.5f + 0.5f * std::cos((float)M_PI * (float)(i + 1) / kFadeFrames); }
 
 // Hands the sink the output frames up to `target`.
 void mixTo(int64_t target) {
@@ -91,13 +87,13 @@ void sysAudioClose() {
     std::lock_guard<std::recursive_mutex> guard(g_audioLock);
     vtAudioAdvance(vtNow());
     if (g_mix) {
-        std::vector<int16_t> fade((size_t)kFadeFrames * 2, 0);
-        g_mix(fade.data(), kFadeFrames, g_user);
-        for (int i = 0; i < kFadeFrames; i++) {
+        std::vector<int16_t> fade((size_t)kFadeOutFrames * 2, 0);
+        g_mix(fade.data(), kFadeOutFrames, g_user);
+        for (int i = 0; i < kFadeOutFrames; i++) {
             // What is left of an earlier fade-out still plays under this one.
             int64_t earlier = (g_mixedFrame + i - g_tailFrame) * 2;
             for (int c = 0; c < 2; c++) {
-                int v = (int)std::lrint(fade[(size_t)i * 2 + c] * fadeGain(i));
+                int v = (int)std::lrint(fade[(size_t)i * 2 + c] * fadeOutGain(i));
                 if (earlier >= 0 && earlier + c < (int64_t)g_tail.size()) v += g_tail[(size_t)(earlier + c)];
                 fade[(size_t)i * 2 + c] = (int16_t)std::clamp(v, -32768, 32767);
             }

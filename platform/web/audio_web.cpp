@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "platform/backend.h"
+#include "platform/bass/fadeout.h"
 #include "platform/web/web.h"
 
 namespace {
@@ -28,7 +29,6 @@ constexpr int kRate = 44100;
 constexpr int kRingFrames = 8192;  // a power of two
 constexpr int kAheadFrames = 2048;  // mixed ahead of the worklet: 46 ms
 constexpr int kChunk = 128;         // the worklet's turn
-constexpr int kFadeFrames = 220;    // 5 ms
 constexpr int64_t kStartWait = 10000000 / 2;  // the worklet must play within half a second
 constexpr int64_t kFadeWait = 2500000;        // longest wait for the fade-out to be heard
 
@@ -52,27 +52,17 @@ int64_t g_anchorFrame = 0, g_anchorTicks = 0;
 int32_t g_lastRead = 0;
 bool g_anchored = false;
 int64_t g_lastHeard = 0;
-int g_fadeDone = -1;
-int64_t g_fadeEnd = -1;
+FadeOut g_fade;
 
 int32_t load(const int32_t& word) { return __atomic_load_n(&word, __ATOMIC_SEQ_CST); }
 void store(int32_t& word, int32_t value) { __atomic_store_n(&word, value, __ATOMIC_SEQ_CST); }
 
-float fadeGain(int i) { return 0.5f + 0.5f * std::cos((float)M_PI * (float)(i + 1) / kFadeFrames); }
-
 void pull(int16_t* out, int frames) {
-    if (g_mix && g_fadeDone < kFadeFrames)
+    if (g_mix && !g_fade.silent())
         g_mix(out, frames, g_user);
     else
         memset(out, 0, (size_t)frames * 4);
-    if (g_fadeDone >= 0) {
-        for (int i = 0; i < frames; i++) {
-            float gain = g_fadeDone < kFadeFrames ? fadeGain(g_fadeDone++) : 0.0f;
-            out[i * 2] = (int16_t)std::lrint(out[i * 2] * gain);
-            out[i * 2 + 1] = (int16_t)std::lrint(out[i * 2 + 1] * gain);
-        }
-        if (g_fadeEnd < 0 && g_fadeDone == kFadeFrames) g_fadeEnd = g_pulled + frames;
-    }
+    g_fade.apply(out, frames, g_pulled);
     g_pulled += frames;
 }
 
@@ -118,14 +108,13 @@ void closeOutput() {
     if (!g_open) return;
     {
         std::lock_guard<std::recursive_mutex> guard(g_lock);
-        g_fadeDone = 0;
-        g_fadeEnd = -1;
+        g_fade.start();
     }
     const int64_t giveUp = sysTicks() + kFadeWait;
     while (sysTicks() < giveUp) {
         {
             std::lock_guard<std::recursive_mutex> guard(g_lock);
-            if (g_fadeEnd >= 0 && sysAudioFramesHeard() >= g_fadeEnd) break;
+            if (g_fade.end() >= 0 && sysAudioFramesHeard() >= g_fade.end()) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
@@ -135,7 +124,7 @@ void closeOutput() {
     g_mix = nullptr;
     g_user = nullptr;
     g_open = false;
-    g_fadeDone = -1;
+    g_fade.stop();
 }
 
 }  // namespace

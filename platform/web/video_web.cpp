@@ -17,9 +17,8 @@
 
 #include "assets/files.h"
 #include "platform/backend.h"
-#include "platform/live/scale_chooser.h"
 #include "platform/web/web.h"
-#include "platform/win/env.h"
+#include "platform/win/render_size.h"
 #include "platform/win/wincore.h"
 
 struct SysWindow {
@@ -157,44 +156,21 @@ bool sysSetDisplayMode(SysWindow* w, int width, int height, int bpp) {
 
 namespace {
 
-// Full-screen 3D is drawn at the screen's own size (device pixels), smaller
-// while passes run long (ScaleChooser); `?scale=N` (VELKOR_SCALE) fixes it
-// and `?aa` (VELKOR_AA) smooths the edges, as natively.
-struct RenderSize {
-    double fixed = 0;
-    int samples = 1;
-    ScaleChooser* chooser = nullptr;
-    int64_t passStart = 0;
-};
-RenderSize g_renderSize = [] {
-    RenderSize r;
-    r.fixed = envSetting("VELKOR_SCALE", 1, 4, false, 0, "the size follows the screen and the drawing time");
-    r.samples = envSetting("VELKOR_AA", 0, 1, true, 0, "edges are not smoothed") == 1 ? 2 : 1;
-    return r;
-}();
+// Full-screen 3D at the screen's own size in device pixels; `?scale=N` and
+// `?aa` come as VELKOR_SCALE and VELKOR_AA.
+RenderSize g_renderSize;
 
 double framePeriodMs() { return std::clamp(__atomic_load_n(&g_frame.periodUs, __ATOMIC_SEQ_CST), 4000, 50000) / 1000.0; }
 
 }  // namespace
 
-double sysRenderScale() {
-    g_renderSize.passStart = sysTicks();
-    if (g_renderSize.fixed > 0) return g_renderSize.fixed;
-    if (!g_renderSize.chooser) {
-        int w = 0, h = 0;
-        double largest = 1.0;
-        if (sysDesktopSize(&w, &h)) largest = std::clamp(std::min(w / 640.0, h / 480.0), 1.0, 4.0);
-        g_renderSize.chooser = new ScaleChooser(largest);
-    }
-    return g_renderSize.chooser->scale();
-}
+double sysRenderScale() { return g_renderSize.startPass(sysTicks(), sysDesktopSize); }
 
-int sysRenderSamples() { return g_renderSize.samples; }
+int sysRenderSamples() { return g_renderSize.samples(); }
 
 void sysPresentDetailed(SysWindow* w, const uint32_t* pixels, int width, int height, int pitch) {
     if (!w || !w->fullscreen) return;
-    if (g_renderSize.chooser && g_renderSize.passStart != 0)
-        g_renderSize.chooser->passed((sysTicks() - g_renderSize.passStart) / 10000.0, framePeriodMs());
+    g_renderSize.presented(sysTicks(), framePeriodMs());
     show(pixels, width, height, pitch);
 }
 

@@ -66,20 +66,11 @@ mergeInto(LibraryManager.library, {
     Module.page.dialogOpen(UTF8ToString(caption), width, height);
   },
 
-  // The dialog's 0x00RRGGBB pixels become RGBA bytes for the page.
+  // The dialog's 0x00RRGGBB pixels, which the page makes RGBA.
   webDialogShow__proxy: 'sync',
   webDialogShow__sig: 'viii',
   webDialogShow: function (pixels, width, height) {
-    var words = HEAPU32.subarray(pixels >> 2, (pixels >> 2) + width * height);
-    var rgba = new Uint8ClampedArray(width * height * 4);
-    for (var i = 0; i < words.length; i++) {
-      var p = words[i];
-      rgba[i * 4] = p >>> 16 & 255;
-      rgba[i * 4 + 1] = p >>> 8 & 255;
-      rgba[i * 4 + 2] = p & 255;
-      rgba[i * 4 + 3] = 255;
-    }
-    Module.page.dialogShow(rgba, width, height);
+    Module.page.dialogShow(HEAPU32.subarray(pixels >> 2, (pixels >> 2) + width * height), width, height);
   },
 
   webDialogClose__proxy: 'sync',

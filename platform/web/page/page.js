@@ -176,6 +176,19 @@
 
   // --- What the program asks of the page (web.js) ------------------------------------
 
+  // 0x00RRGGBB words (a view of the program's memory) as RGBA bytes.
+  function rgbaOf(words) {
+    var rgba = new Uint8ClampedArray(words.length * 4);
+    for (var i = 0; i < words.length; i++) {
+      var p = words[i];
+      rgba[i * 4] = p >>> 16 & 255;
+      rgba[i * 4 + 1] = p >>> 8 & 255;
+      rgba[i * 4 + 2] = p & 255;
+      rgba[i * 4 + 3] = 255;
+    }
+    return rgba;
+  }
+
   // For tests: how many pictures the page has drawn, and when (ms).
   window.velkorFrames = { count: 0, last: 0 };
   var image = null;
@@ -213,8 +226,8 @@
       dialogCanvas.style.height = height / ratio + 'px';
       dialog.style.display = 'block';
     },
-    dialogShow: function (rgba, width, height) {
-      dialogCanvas.getContext('2d').putImageData(new ImageData(rgba, width, height), 0, 0);
+    dialogShow: function (words, width, height) {
+      dialogCanvas.getContext('2d').putImageData(new ImageData(rgbaOf(words), width, height), 0, 0);
     },
     dialogClose: function () { dialog.style.display = 'none'; held = false; },
     messageBox: function (caption, text) {
@@ -243,8 +256,8 @@
       if (document.fullscreenElement) document.exitFullscreen().catch(function () {});
       if (audio) audio.context.close();
     },
-    shot: function (bytes, width, height) {
-      draw(bytes, width, height);
+    shot: function (words, width, height) {
+      draw(rgbaOf(words), width, height);
       var ratio = window.devicePixelRatio || 1;
       screen.style.width = width / ratio + 'px';
       screen.style.height = height / ratio + 'px';

@@ -3,7 +3,11 @@
 // frame three times running, and one step larger again only after two seconds
 // of passes that would still fit at the larger size.
 #pragma once
+#include <algorithm>
+#include <cstdint>
 #include <vector>
+
+#include "platform/win/env.h"
 
 class ScaleChooser {
 public:
@@ -48,4 +52,45 @@ private:
     size_t step_ = 0;
     int late_ = 0;
     double calmMs_ = 0;
+};
+
+// The backends' part of sysRenderScale and sysRenderSamples where there is a
+// real display: full-screen 3D drawn at the display's own size (2.25 times
+// 640 x 480 on a 1080-line screen), smaller while passes run long
+// (ScaleChooser); VELKOR_SCALE (1 to 4) fixes the size and VELKOR_AA=1 smooths
+// the edges (2 x 2 samples a pixel). Both are read, and a value not
+// understood is named, when the program starts.
+class RenderSize {
+public:
+    RenderSize()
+        : fixed_(envSetting("VELKOR_SCALE", 1, 4, false, 0, "the size follows the display and the drawing time")),
+          samples_(envSetting("VELKOR_AA", 0, 1, true, 0, "edges are not smoothed") == 1 ? 2 : 1) {}
+
+    // At the start of a pass (`now` in ticks): the size to draw at. The
+    // display's size is asked of `desktop` once, for the largest.
+    template <class Desktop>
+    double startPass(int64_t now, Desktop desktop) {
+        passStart_ = now;
+        if (fixed_ > 0) return fixed_;
+        if (!chooser_) {
+            int w = 0, h = 0;
+            double largest = 1.0;
+            if (desktop(&w, &h)) largest = std::clamp(std::min(w / 640.0, h / 480.0), 1.0, 4.0);
+            chooser_ = new ScaleChooser(largest);
+        }
+        return chooser_->scale();
+    }
+    int samples() const { return samples_; }
+
+    // The pass that started last is presented now, on a display whose frame
+    // lasts `frameMs`.
+    void presented(int64_t now, double frameMs) {
+        if (chooser_ && passStart_ != 0) chooser_->passed((now - passStart_) / 10000.0, frameMs);
+    }
+
+private:
+    double fixed_;
+    int samples_;
+    ScaleChooser* chooser_ = nullptr;  // kept for the whole run
+    int64_t passStart_ = 0;
 };
