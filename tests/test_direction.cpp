@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "assets/assets.h"
 #include "direction/direction.h"
@@ -154,6 +157,26 @@ TEST_F(Direction, ATileFadeSleepsFadesAndRecedesByTheFrameTime) {
     g_fadeAlpha2 = 0.04f;  // reaches 0: the colour stays, the tile still moves
     fadeStep2();
     EXPECT_EQ(g_log, Log{"quad2.Translate(0,0,0.2)"});
+}
+
+// The generator is the C runtime's whatever the C library: each thread starts
+// the same sequence from 1 (so every build jitters alike), srand restarts it.
+TEST(Numbers, RandIsTheRuntimesSequenceOnEveryThread) {
+    const std::vector<int> first = {41, 18467, 6334, 26500, 19169};
+    auto five = [] {
+        std::vector<int> v;
+        for (int i = 0; i < 5; i++) v.push_back(rand());
+        return v;
+    };
+    std::vector<int> a, b;
+    std::thread([&] { a = five(); }).join();
+    std::thread([&] {
+        rand();
+        srand(1);
+        b = five();
+    }).join();
+    EXPECT_EQ(a, first);
+    EXPECT_EQ(b, first);
 }
 
 // The jitter offsets take only the upper values of their range; a pause is

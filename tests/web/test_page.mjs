@@ -60,24 +60,27 @@ await test('LivePlaysFromTheDialogToEscape', () => withPage(web, async (logs) =>
   check(seen.length === 0, `no error in the console:\n    ${seen.join('\n    ')}`);
 }));
 
-// `?shot=3` leaves the frame velkor-capture --shot 3 writes, pixel for pixel.
-await test('ShotEqualsTheNativeFrame', async () => {
-  const file = join(scratch, 'native3.png');
-  execFileSync(join(native, 'velkor-capture'), ['--shot', `3:${file}`], { cwd: ROOT, stdio: 'inherit' });
-  const expected = decodePng(readFileSync(file));
-  await withPage(web, async (logs) => {
-    const { page } = logs;
-    await waitForState(page, 'shot', 120000);
-    const got = await canvasPixels(page);
-    check(got.width === expected.width && got.height === expected.height,
-          `the shot is ${expected.width} x ${expected.height} (${got.width} x ${got.height})`);
-    let differing = 0;
-    for (let i = 0; i < got.rgba.length && i < expected.rgba.length; i += 4)
-      if (got.rgba[i] !== expected.rgba[i] || got.rgba[i + 1] !== expected.rgba[i + 1] ||
-          got.rgba[i + 2] !== expected.rgba[i + 2]) differing++;
-    check(differing === 0, `the shot equals the native frame (${differing} pixels differ)`);
-    check(problems(logs).length === 0, `no error in the console: ${problems(logs).join('; ')}`);
-  }, { path: 'index.html?shot=3' });
+// `?shot=T` leaves the frame velkor-capture --shot T writes, pixel for pixel:
+// the loading screen, scene 1 and scene 2 with their 2D pictures.
+await test('ShotsEqualTheNativeFrames', async () => {
+  for (const at of [3, 28, 52]) {
+    const file = join(scratch, `native${at}.png`);
+    execFileSync(join(native, 'velkor-capture'), ['--shot', `${at}:${file}`], { cwd: ROOT, stdio: 'inherit' });
+    const expected = decodePng(readFileSync(file));
+    await withPage(web, async (logs) => {
+      const { page } = logs;
+      await waitForState(page, 'shot', 180000);
+      const got = await canvasPixels(page);
+      check(got.width === expected.width && got.height === expected.height,
+            `the shot at ${at} s is ${expected.width} x ${expected.height} (${got.width} x ${got.height})`);
+      let differing = 0;
+      for (let i = 0; i < got.rgba.length && i < expected.rgba.length; i += 4)
+        if (got.rgba[i] !== expected.rgba[i] || got.rgba[i + 1] !== expected.rgba[i + 1] ||
+            got.rgba[i + 2] !== expected.rgba[i + 2]) differing++;
+      check(differing === 0, `the shot at ${at} s equals the native frame (${differing} pixels differ)`);
+      check(problems(logs).length === 0, `no error in the console: ${problems(logs).join('; ')}`);
+    }, { path: `index.html?shot=${at}` });
+  }
 });
 
 // A broken picture in DATA/: its one line, as natively, on the page and in
