@@ -15,6 +15,7 @@ extern "C" {
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -154,6 +155,15 @@ std::pair<int, std::string> run(const std::string& dir, std::vector<std::string>
 }
 
 bool isLink(const std::string& path) { return std::filesystem::is_symlink(path); }
+// Frames of a 16-bit stereo WAV file at 44,100 Hz; -1 for anything else.
+long long soundFrames(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f) return -1;
+    sf_close(f);
+    return info.channels == 2 && info.samplerate == 44100 && info.format == (SF_FORMAT_WAV | SF_FORMAT_PCM_16)
+               ? (long long)info.frames : -1;
+}
 bool isDevice(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
@@ -209,6 +219,10 @@ TEST(CaptureOutputs, EveryTargetIsWrittenThroughOrRefusedWithItsReason) {
         {{"--out", "null"}, 0, "null: 60 frames", [&] { return isDevice(at("null")); }, true},
         {{"--shot", "1:full"}, 1, "full: cannot write the picture (No space left on device)", [&] { return isDevice(at("full")); }, true},
         {{"--trace", "full"}, 1, "full: cannot write the trace (No space left on device)", [&] { return isDevice(at("full")); }, true},
+        {{"--audio", "s.wav"}, 0, "s.wav: 88420 frames of sound, 2.00 s", [&] { return soundFrames(at("s.wav")) == 88420; }},
+        {{"--audio", "full"}, 1, "full was not written", [&] { return isDevice(at("full")); }, true},
+        {{"--audio", ""}, 2, "--audio needs a file name", none},
+        {{"--audio", "s.wav", "--out", "s.wav"}, 2, "--out and --audio name the same file", none},
         {{"--out", ""}, 2, "--out needs a file name", none},
         {{"--trace", ""}, 2, "--trace needs a file name", none},
         {{"--dialog-shot", ""}, 2, "--dialog-shot needs a file name", none},
@@ -228,7 +242,7 @@ TEST(CaptureOutputs, EveryTargetIsWrittenThroughOrRefusedWithItsReason) {
         EXPECT_TRUE(row.holds()) << request;
         std::set<std::string> now = names(dir), extra;
         for (const auto& name : now)
-            if (!made.count(name) && name != "err.txt" && name != "v.mkv") extra.insert(name);
+            if (!made.count(name) && name != "err.txt" && name != "v.mkv" && name != "s.wav") extra.insert(name);
         EXPECT_TRUE(extra.empty()) << request << ": left " << *extra.begin();
     }
     if (!nodes) GTEST_SKIP() << "not root: no device nodes";

@@ -22,3 +22,10 @@ void captureAudio(const int16_t* frames, int count);
 // for a run cut short, its temporary file removed. A file not written says
 // why and makes the run end with status 1 (vtOutputFailed).
 void captureFinish(bool complete);
+
+// The mixed sound alone, as a WAV file (--audio): opened before the show
+// starts (false, with a message, when it cannot be), written in time order,
+// and finished (renamed in) or, for a run cut short, removed.
+bool soundStart(const std::string& path);
+void soundWrite(const int16_t* frames, int count);
+void soundFinish(bool complete);

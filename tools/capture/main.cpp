@@ -70,7 +70,7 @@ void catchSignals() {
     fprintf(stderr,
             "usage: velkor-capture [--windowed] [--fps N] [--scale N] [--aa] [--shot SECONDS:FILE.png]... [--trace FILE]\n"
             "                      [--escape-at SECONDS] [--close-at SECONDS] [--until SECONDS] [--dialog-shot FILE.png]\n"
-            "                      [--out FILE.mkv [--lossless]]\n"
+            "                      [--out FILE.mkv [--lossless]] [--audio FILE.wav]\n"
             "Plays the show headless in virtual time from the DATA folder of the current directory.\n");
     exit(2);
 }
@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
     bool windowed = false;
     int fps = 60;
     std::string trace, dialogShot;
+    static std::string sound;
     bool aa = false;
     CaptureOptions video;
     for (int i = 1; i < argc; i++) {
@@ -185,6 +186,8 @@ int main(int argc, char** argv) {
             video.until = seconds;
         } else if (a == "--out") {
             video.out = file("--out");
+        } else if (a == "--audio") {
+            sound = file("--audio");
         } else if (a == "--lossless") {
             video.lossless = true;
         } else if (a == "--scale") {
@@ -209,6 +212,7 @@ int main(int argc, char** argv) {
     for (const auto& shot : g_shots) outputs.emplace_back("--shot", shot.file);
     if (!dialogShot.empty()) outputs.emplace_back("--dialog-shot", dialogShot);
     if (!video.out.empty()) outputs.emplace_back("--out", video.out);
+    if (!sound.empty()) outputs.emplace_back("--audio", sound);
     for (size_t i = 0; i < outputs.size(); i++)
         for (size_t j = i + 1; j < outputs.size(); j++)
             if (sameFile(outputs[i].second, outputs[j].second))
@@ -220,6 +224,7 @@ int main(int argc, char** argv) {
     for (const auto& shot : g_shots) writable = checkWritable(shot.file, "shot") && writable;
     if (!dialogShot.empty()) writable = checkWritable(dialogShot, "dialog shot") && writable;
     if (!video.out.empty()) writable = checkWritable(video.out, "video") && writable;
+    if (!sound.empty()) writable = checkWritable(sound, "sound") && writable;
     if (!writable) return 2;
     warnIfNoAssetFolder("velkor-capture");
 
@@ -233,7 +238,8 @@ int main(int argc, char** argv) {
 
     std::sort(g_shots.begin(), g_shots.end(), [](const Shot& a, const Shot& b) { return a.at < b.at; });
     if (!video.out.empty() && !captureStart(video)) return 1;
-    if (!trace.empty() && !vtSetTraceFile(trace)) return captureFinish(false), 1;
+    if (!sound.empty() && !soundStart(sound)) return captureFinish(false), 1;
+    if (!trace.empty() && !vtSetTraceFile(trace)) return captureFinish(false), soundFinish(false), 1;
     if (!g_shots.empty() || !video.out.empty())  // only then is a frame looked at
         vtSetFrameHook([](int64_t ticks, const uint32_t* pixels, int width, int height) {
             for (auto& shot : g_shots)
@@ -243,7 +249,10 @@ int main(int argc, char** argv) {
                 }
             captureFrame(ticks, pixels, width, height);
         });
-    vtSetAudioSink([](const int16_t* frames, int count) { captureAudio(frames, count); });
+    vtSetAudioSink([](const int16_t* frames, int count) {
+        captureAudio(frames, count);
+        soundWrite(frames, count);
+    });
     static std::string out = video.out;
     vtSetExitHook([](int code) {
         // Cut short by a signal: the video's temporary file goes, the trace
@@ -251,6 +260,7 @@ int main(int argc, char** argv) {
         const int number = g_signal.load();
         const bool interrupted = number != 0 && code == 128 + number;
         captureFinish(!interrupted && !g_showFailed);
+        soundFinish(!interrupted && !g_showFailed);
         if (interrupted) {
             hookTrace("interrupted by %s", signalName(number));
             fprintf(stderr, "velkor-capture: interrupted by %s%s%s\n", signalName(number), out.empty() ? "" : ": ",
