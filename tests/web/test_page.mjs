@@ -83,6 +83,85 @@ await test('ShotsEqualTheNativeFrames', async () => {
   }
 });
 
+// The samples of a 16-bit stereo WAV file.
+function wavSamples(buf) {
+  for (let at = 12; at + 8 <= buf.length;) {
+    const id = buf.toString('ascii', at, at + 4), size = buf.readUInt32LE(at + 4);
+    if (id === 'data') return new Int16Array(buf.buffer.slice(buf.byteOffset + at + 8, buf.byteOffset + at + 8 + size));
+    at += 8 + size + (size & 1);
+  }
+  throw new Error('no data chunk');
+}
+
+// Where `part` (stereo samples) first lies in `whole`, matching its first
+// 256 frames exactly; -1 when nowhere.
+function find(whole, part, from = 0) {
+  const n = 512;
+  outer: for (let i = from - (from & 1); i + n <= whole.length; i += 2) {
+    for (let j = 0; j < n; j++) if (whole[i + j] !== part[j]) continue outer;
+    return i;
+  }
+  return -1;
+}
+
+// The first frame after `from` that is not silence, following at least a
+// second of it (where a new sound starts after a pause).
+function afterPause(s, from) {
+  let zeros = 0;
+  for (let i = from - (from & 1); i < s.length; i += 2) {
+    if (s[i] === 0 && s[i + 1] === 0) zeros++;
+    else if (zeros >= 44100) return i;
+    else zeros = 0;
+  }
+  return -1;
+}
+
+// What the AudioWorklet plays equals the native mix: the jingle sample for
+// sample, and the music, which starts after the loading screen, within one
+// step where mpg123's native synthesis (x86 SIMD) and its portable one in
+// wasm round a sample differently.
+await test('SoundEqualsTheNativeMix', async () => {
+  const file = join(scratch, 'native.wav');
+  execFileSync(join(native, 'velkor-capture'), ['--until', '34', '--audio', file], { cwd: ROOT, stdio: 'ignore' });
+  const want = wavSamples(readFileSync(file));
+  await withPage(web, async (logs) => {
+    const { page } = logs;
+    await waitForState(page, 'dialog', 60000);
+    await page.keyboard.press('Tab');
+    await page.keyboard.press('Enter');
+    const got = new Int16Array(Buffer.from(await page.evaluate(async (frames) => {
+      const samples = await window.velkorRecordAudio(frames);
+      const bytes = new Uint8Array(samples.buffer);
+      let text = '';
+      for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+      return btoa(text);
+    }, 40 * 44100), 'base64').buffer);
+    // The jingle: where the page's sound starts in the native mix, then 2 s.
+    const first = got.findIndex((v) => v !== 0) & ~1;
+    const at = find(want, got.subarray(first));
+    check(at >= 0, 'the jingle as played is found in the native mix');
+    if (at >= 0) {
+      let same = 0;
+      for (let i = 0; i < 2 * 88200; i++) if (got[first + i] === want[at + i]) same++;
+      check(same === 2 * 88200, `the jingle's first 2 s equal the native mix (${2 * 88200 - same} samples differ)`);
+    }
+    // The music: from its first sound after the loading screen's pause, 3 s.
+    const g = afterPause(got, first), w = afterPause(want, at);
+    check(g >= 0 && w >= 0, `the music starts in both (at ${g}, ${w})`);
+    if (g >= 0 && w >= 0) {
+      let off = 0, most = 0;
+      for (let i = 0; i < 3 * 88200; i++) {
+        const d = Math.abs(got[g + i] - want[w + i]);
+        if (d) off++;
+        most = Math.max(most, d);
+      }
+      console.log(`  music: ${off} of ${3 * 88200} samples differ, by ${most} at most`);
+      check(most <= 1 && off <= 3 * 88200 / 200, `the music's first 3 s equal the native mix within 1 (${off} differ, by ${most})`);
+    }
+    check(problems(logs).length === 0, `no error in the console: ${problems(logs).join('; ')}`);
+  });
+});
+
 // A broken picture in DATA/: its one line, as natively, on the page and in
 // the console, and the show goes on.
 await test('BrokenDataFileGivesItsLineAndTheShowGoesOn', async () => {
