@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 #include <cstdlib>
 #include <thread>
 #include <utility>
@@ -358,8 +359,8 @@ TEST(RetainedModePixels, TrianglesCoverExactlyThePixelCentresInsideTheirEdges) {
     t.color = color.data();
     t.pitch = W;
     t.x0 = 3, t.y0 = 2, t.x1 = 67, t.y1 = 51;
-    std::srand(7);
-    auto pick = [](float lo, float hi) { return lo + (hi - lo) * (float)std::rand() / (float)RAND_MAX; };
+    std::mt19937 random(1);  // the same triangles with every C++ library
+    auto pick = [&](float lo, float hi) { return lo + (hi - lo) * (float)random() / (float)std::mt19937::max(); };
     const bool wasWide = rm::rasterWide();
     int drawn = 0;
     for (int n = 0; n < 1500; n++) {
