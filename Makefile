@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web web-tests
+.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web web-tests bench-web
 
 run: build data
 	./$(BUILD)/velkor
@@ -96,7 +96,16 @@ test-web: web web-tests
 
 web-tests:
 	@sh tools/web/install-browser.sh $(WEB_NODE)
+	@if [ -f $(WEB_BUILD)/test-rm-web.js ]; then echo "test-rm-web (the rasterizer's tests in wasm)"; \
+	  (cd $(CURDIR) && $(WEB_ENV) node $(WEB_BUILD)/test-rm-web.js --gtest_brief=1) || exit 1; fi
 	WEB_NODE_DIR=$(WEB_NODE) node tests/web/test_page.mjs $(WEB_BUILD) $(BUILD)
+
+# The 3D pass in wasm (node, headless Chromium) against the native one, then
+# the whole show live in Chromium counting the pictures that came late.
+bench-web: build web
+	@sh tools/web/install-browser.sh $(WEB_NODE)
+	WEB_NODE_DIR=$(WEB_NODE) node tools/web/bench-render.mjs
+	WEB_NODE_DIR=$(WEB_NODE) node tools/web/bench-live.mjs $(WEB_BUILD)
 
 serve-web:
 	@test -f $(WEB_BUILD)/index.html || { echo "No page in $(WEB_BUILD)/: build it with make web" >&2; exit 1; }

@@ -33,8 +33,8 @@ target_link_libraries(velkor-shot PRIVATE velkor_virtual velkor_show)
 target_link_options(velkor-shot PRIVATE ${WEB_LINK_OPTIONS} "--js-library=${CMAKE_SOURCE_DIR}/tools/web/shot.js")
 set_property(TARGET velkor-shot APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/tools/web/shot.js)
 
-# The page's files beside the programs.
-file(GLOB PAGE_FILES CONFIGURE_DEPENDS platform/web/page/*)
+# The page's files beside the programs, and the benchmark's page.
+file(GLOB PAGE_FILES CONFIGURE_DEPENDS platform/web/page/* bench/web/*.html)
 set(PAGE_OUTPUTS)
 foreach(file ${PAGE_FILES})
   get_filename_component(name ${file} NAME)
@@ -51,3 +51,29 @@ add_custom_target(web-pack ALL
   COMMAND python3 ${CMAKE_SOURCE_DIR}/tools/web/pack.py ${CMAKE_SOURCE_DIR}/DATA ${CMAKE_BINARY_DIR}
   VERBATIM)
 add_dependencies(web-pack velkor-web velkor-shot web-page)
+
+# For node and the browser: the retained-mode tests (the reference pictures,
+# and both pixel loops on any number of workers drawing the same picture), run
+# by `make web-tests`, and the render benchmark (bench/web), timed by
+# `make bench-web` against its native build.
+set(WEB_TOOL_LINK_OPTIONS
+  -sPROXY_TO_PTHREAD=1 -sPTHREAD_POOL_SIZE=8
+  -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=268435456 -sMAXIMUM_MEMORY=2147483648
+  -sTOTAL_STACK=8388608 -sDEFAULT_PTHREAD_STACK_SIZE=4194304
+  -sEXIT_RUNTIME=1 -Wno-pthreads-mem-growth)
+add_executable(bench-render-web bench/web/bench_render_web.cpp)
+target_link_libraries(bench-render-web PRIVATE velkor_virtual velkor_show)
+target_link_options(bench-render-web PRIVATE ${WEB_TOOL_LINK_OPTIONS} -sENVIRONMENT=node,web,worker)
+
+# GoogleTest from its Debian sources (googletest), built for wasm here.
+set(GTEST_SOURCES /usr/src/googletest/googletest)
+if(EXISTS ${GTEST_SOURCES}/src/gtest-all.cc)
+  add_library(web_gtest STATIC ${GTEST_SOURCES}/src/gtest-all.cc ${GTEST_SOURCES}/src/gtest_main.cc)
+  target_include_directories(web_gtest PUBLIC ${GTEST_SOURCES}/include PRIVATE ${GTEST_SOURCES})
+  add_executable(test-rm-web tests/test_rm.cpp)
+  target_include_directories(test-rm-web PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(test-rm-web PRIVATE velkor_virtual velkor_show web_gtest)
+  target_link_options(test-rm-web PRIVATE ${WEB_TOOL_LINK_OPTIONS} -sENVIRONMENT=node -sNODERAWFS=1)
+else()
+  message(STATUS "test-rm-web not built: no GoogleTest sources in ${GTEST_SOURCES} (Debian's googletest)")
+endif()

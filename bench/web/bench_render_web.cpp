@@ -2,9 +2,9 @@
 // on the renderer's workers, timed with each pixel loop (eight pixels at a
 // time, and pixel by pixel) in alternating rounds, and the pictures the two
 // loops draw of the scene's first frame compared. Plain C++ for the
-// WebAssembly build, where Google Benchmark is not at hand; built and run in
-// node by tools/web/bench-render.sh, which builds it natively too, so that
-// both can be timed in one run and their pictures compared.
+// WebAssembly build, where Google Benchmark is not at hand; built natively
+// too (build/bench/bench_render_web), so that tools/web/bench-render.mjs can
+// time both in one run, in node and in a browser, and compare their pictures.
 //
 // bench_render_web [rounds [passes]]: `rounds` rounds (default 9) of `passes`
 // passes (default 10) per loop. Prints the median milliseconds per pass of

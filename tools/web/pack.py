@@ -19,6 +19,8 @@ import sys
 
 FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 PAGE_FILES = (".html", ".js", ".mjs", ".wasm", ".css", ".json")
+# The build folder's programs that no page fetches (tests and benchmarks).
+NOT_DOWNLOADED = ("bench-", "test-")
 
 
 def copy_if_changed(src, dst):
@@ -74,7 +76,8 @@ def main():
     # What a browser downloads: the page, the programs, DATA and the font.
     # The shot program is fetched only by `?shot=` pages, not by viewers.
     wire, shot, lines = 0, 0, []
-    downloads = [os.path.join(build, n) for n in sorted(os.listdir(build)) if n.endswith(PAGE_FILES) or n == "font.ttf"]
+    downloads = [os.path.join(build, n) for n in sorted(os.listdir(build))
+                 if (n.endswith(PAGE_FILES) and not n.startswith(NOT_DOWNLOADED)) or n == "font.ttf"]
     downloads += [os.path.join(out, n) for n in sorted(os.listdir(out)) if not n.endswith(".gz")]
     for path in downloads:
         size = compress(path)
