@@ -51,6 +51,8 @@ double median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A line at a time: a page shows what was printed before the end.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 9;
     const int passes = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
     refscene::ReferenceScene& s = *new refscene::ReferenceScene();  // never destroyed, as in bench_render

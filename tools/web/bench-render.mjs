@@ -26,7 +26,8 @@ const keep = (who, text) => {
 for (let turn = 1; turn <= turns; turn++) {
   keep(`turn ${turn}: native`, execFileSync(join(native, 'bench', 'bench_render_web'), [rounds, passes].map(String)).toString());
   keep(`turn ${turn}: WebAssembly in node ${process.version}`,
-       execFileSync(process.execPath, [join(web, 'bench-render-web.js'), String(rounds), String(passes)]).toString());
+       // Node 20's own fetch breaks the emscripten 3.1.6 runtime's loading.
+       execFileSync(process.execPath, ['--no-experimental-fetch', join(web, 'bench-render-web.js'), String(rounds), String(passes)]).toString());
   await withPage(web, async ({ page, browser }) => {
     await waitForState(page, 'ended', 300000);
     const { text, exit } = await page.evaluate(() => ({ text: document.getElementById('out').textContent,
