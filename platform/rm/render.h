@@ -35,7 +35,7 @@ struct DrawItem {  // a mesh in one frame, in view coordinates
 // A run of one mesh's triangles, set up on a worker: the vertices they use in
 // view space, then their set-ups in drawing order and the translucent ones
 // kept for the sorted pass. Kept from frame to frame with their storage.
-struct Batch {
+struct alignas(64) Batch {  // its own cache lines: workers fill neighbouring runs at once
     const DrawItem* item = nullptr;
     uint32_t first = 0, count = 0;  // triangles [first, first + count)
     uint32_t lowest = 0;            // verts[i] is the mesh's vertex lowest + i
