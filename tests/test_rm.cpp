@@ -330,79 +330,123 @@ TEST(RetainedModePixels, AnyNumberOfWorkersAndBothPixelLoopsDrawTheSamePicture) 
     s.frame(s.root, 2.1f, -0.7f, 14, decal)->SetOrientation(s.root, -0.4f, 0.1f, 1, 0, 1, 0.2f);
     s.frame(s.root, 4.0f, 2.5f, 30, s.quad(0xFF3080C0));
     const int threads = rm::renderThreads();
-    auto picture = [&](int workers) {
-        rm::setRenderThreads(workers);
-        s.render();
-        return std::vector<uint32_t>(s.pixels(), s.pixels() + 640 * 480);
-    };
-    const std::vector<uint32_t> one = picture(1);
-    EXPECT_GT(640 * 480 - std::count(one.begin(), one.end(), s.background), 150000);
-    for (int n : {2, 3, 7}) EXPECT_TRUE(picture(n) == one) << n << " threads";
-    rm::setRenderThreads(threads);
     const bool wasWide = rm::rasterWide();
-    if (!rm::rasterUseWide(true)) GTEST_SKIP() << "no eight-pixel loop on this processor";
-    const std::vector<uint32_t> wide = picture(threads);
-    EXPECT_FALSE(rm::rasterUseWide(false));
-    EXPECT_TRUE(picture(threads) == wide) << "the pixel loops differ";
-    rm::rasterUseWide(wasWide);
+    // With smooth edges the flip shows the samples' mean, at 1.5 times the size.
+    std::vector<uint32_t> shown;
+    vtSetFrameHook([&](int64_t, const uint32_t* pixels, int w, int h) { shown.assign(pixels, pixels + w * h); });
+    for (const bool smooth : {false, true}) {
+        SCOPED_TRACE(smooth ? "smooth edges" : "one sample a pixel");
+        vtSetRenderScale(smooth ? 1.5 : 1.0);
+        vtSetRenderSamples(smooth ? 2 : 1);
+        auto picture = [&](int workers) {
+            rm::setRenderThreads(workers);
+            s.render();
+            if (!smooth) return std::vector<uint32_t>(s.pixels(), s.pixels() + 640 * 480);
+            s.primary->Flip(nullptr, DDFLIP_WAIT);
+            EXPECT_EQ(shown.size(), 960u * 720u);
+            return shown;
+        };
+        const std::vector<uint32_t> one = picture(1);
+        EXPECT_GT((int)one.size() - std::count(one.begin(), one.end(), s.background), (int)one.size() / 2);
+        for (int n : {2, 3, 7}) EXPECT_TRUE(picture(n) == one) << n << " threads";
+        rm::setRenderThreads(threads);
+        if (!rm::rasterUseWide(true)) continue;  // no eight-pixel loop on this processor
+        const std::vector<uint32_t> wide = picture(threads);
+        EXPECT_FALSE(rm::rasterUseWide(false));
+        EXPECT_TRUE(picture(threads) == wide) << "the pixel loops differ";
+        rm::rasterUseWide(wasWide);
+    }
+    vtSetFrameHook(nullptr);
+    vtSetRenderSamples(1);
+    vtSetRenderScale(1.0);
 }
 
 // Every pixel a triangle draws, with either pixel loop and drawn whole or in
 // bands of rows, is the one whose centre its three edge functions, evaluated
 // at that pixel alone, put inside (top-left rule): slivers, nearly level
 // edges, vertices far out in the guard band and clipping included, so that
-// walking the edges down many rows never drifts by a column.
+// walking the edges down many rows never drifts by a column. With samples,
+// the same holds for every sample at its own offset, and a pixel resolves to
+// the share of its samples covered, also for triangles smaller than a pixel.
 TEST(RetainedModePixels, TrianglesCoverExactlyThePixelCentresInsideTheirEdges) {
     constexpr int W = 72, H = 56;
-    std::vector<uint32_t> color(W * H);
-    rm::RTarget t;
-    t.color = color.data();
-    t.pitch = W;
-    t.x0 = 3, t.y0 = 2, t.x1 = 67, t.y1 = 51;
     std::mt19937 random(1);  // the same triangles with every C++ library
     auto pick = [&](float lo, float hi) { return lo + (hi - lo) * (float)random() / (float)std::mt19937::max(); };
     const bool wasWide = rm::rasterWide();
-    int drawn = 0;
-    for (int n = 0; n < 1500; n++) {
-        rm::RVert v[3] = {};
-        const float reach = n % 3 == 0 ? 1400.0f : 60.0f;
-        for (rm::RVert& p : v) p = {pick(-reach, W + reach), pick(-reach, H + reach), 1.0f, 0, 0, {256, 256, 256, 256}};
-        if (n % 4 == 1) v[1].y = v[0].y + pick(-0.2f, 0.2f);  // a nearly level edge
-        if (n % 5 == 2) v[2] = v[0], v[2].x += pick(-0.3f, 0.3f), v[2].y += pick(30, 90);  // a sliver
-        int64_t X[3], Y[3];
-        auto snap = [&] {
-            for (int i = 0; i < 3; i++) X[i] = std::lrint(v[i].x * 16.0f), Y[i] = std::lrint(v[i].y * 16.0f);
-            return (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]) > 0;
-        };
-        if (!snap() && n % 8) std::swap(v[1], v[2]);  // most turned to face
-        const bool clockwise = snap();
-        auto inside = [&](int x, int y) {
-            for (int i = 0, j = 1; i < 3; i++, j = (i + 1) % 3) {
-                const int64_t dx = X[j] - X[i], dy = Y[j] - Y[i], bias = dy < 0 || (dy == 0 && dx > 0) ? 0 : 1;
-                if (dx * (16 * y + 8 - Y[i]) - dy * (16 * x + 8 - X[i]) - bias < 0) return false;
+    int tinyDrawn[2] = {0, 0};  // sub-pixel triangles that drew anything, without and with samples
+    for (const int samples : {1, rm::kSamples}) {
+        SCOPED_TRACE(samples == 1 ? "one sample a pixel" : "samples");
+        std::vector<uint32_t> color((size_t)W * H * samples), resolved(W * H);
+        rm::RTarget t;
+        t.color = color.data();
+        t.pitch = W * samples;
+        t.x0 = 3, t.y0 = 2, t.x1 = 67, t.y1 = 51;
+        if (samples > 1) t.samples = samples, t.plane = t.across = W;
+        int drawn = 0, tiny = 0;
+        for (int n = 0; n < 1500; n++) {
+            rm::RVert v[3] = {};
+            const float reach = n % 3 == 0 ? 1400.0f : 60.0f;
+            for (rm::RVert& p : v) p = {pick(-reach, W + reach), pick(-reach, H + reach), 1.0f, 0, 0, {256, 256, 256, 256}};
+            if (n % 4 == 1) v[1].y = v[0].y + pick(-0.2f, 0.2f);  // a nearly level edge
+            if (n % 5 == 2) v[2] = v[0], v[2].x += pick(-0.3f, 0.3f), v[2].y += pick(30, 90);  // a sliver
+            if (n % 7 == 3) {  // smaller than a pixel
+                v[0].x = pick(4, 60), v[0].y = pick(4, 45);
+                for (int i : {1, 2}) v[i].x = v[0].x + pick(-0.9f, 0.9f), v[i].y = v[0].y + pick(-0.9f, 0.9f);
             }
-            return x >= t.x0 && x < t.x1 && y >= t.y0 && y < t.y1;
-        };
-        for (int way = 0; way < 3; way++) {  // whole with the default loop, in bands with each loop
-            if (way > 0 && !rm::rasterUseWide(way == 2)) continue;
-            std::fill(color.begin(), color.end(), 0u);
-            rm::RasterSetup setup;
-            ASSERT_EQ(rm::rasterSetup(t, v[0], v[1], v[2], nullptr, 0, setup), clockwise) << n;
-            const int band = way == 0 ? H : 5;
-            for (int y0 = t.y0; y0 < t.y1; y0 += band) rm::rasterRows(t, setup, y0, y0 + band);
-            int wrong = 0, covered = 0;
-            for (int y = 0; y < H; y++)
-                for (int x = 0; x < W; x++) {
-                    const bool got = color[y * W + x] != 0;
-                    wrong += got != (clockwise && inside(x, y));
-                    covered += got;
+            int64_t X[3], Y[3];
+            auto snap = [&] {
+                for (int i = 0; i < 3; i++) X[i] = std::lrint(v[i].x * 16.0f), Y[i] = std::lrint(v[i].y * 16.0f);
+                return (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]) > 0;
+            };
+            if (!snap() && n % 8) std::swap(v[1], v[2]);  // most turned to face
+            const bool clockwise = snap();
+            // Whether the point (sx, sy), in sixteenths, lies inside.
+            auto inside = [&](int64_t sx, int64_t sy) {
+                for (int i = 0, j = 1; i < 3; i++, j = (i + 1) % 3) {
+                    const int64_t dx = X[j] - X[i], dy = Y[j] - Y[i], bias = dy < 0 || (dy == 0 && dx > 0) ? 0 : 1;
+                    if (dx * (sy - Y[i]) - dy * (sx - X[i]) - bias < 0) return false;
                 }
-            EXPECT_EQ(wrong, 0) << "triangle " << n << ", way " << way;
-            drawn += covered > 0;
+                return true;
+            };
+            auto covers = [&](int x, int y, int k) {
+                const int ox = samples > 1 ? rm::kSampleOffset[k][0] : 0, oy = samples > 1 ? rm::kSampleOffset[k][1] : 0;
+                return clockwise && x >= t.x0 && x < t.x1 && y >= t.y0 && y < t.y1 &&
+                       inside(16 * x + 8 + ox, 16 * y + 8 + oy);
+            };
+            for (int way = 0; way < 3; way++) {  // whole with the default loop, in bands with each loop
+                if (way > 0 && !rm::rasterUseWide(way == 2)) continue;
+                std::fill(color.begin(), color.end(), 0u);
+                rm::RasterSetup setup;
+                ASSERT_EQ(rm::rasterSetup(t, v[0], v[1], v[2], nullptr, 0, setup), clockwise) << n;
+                const int band = way == 0 ? H : 5;
+                for (int y0 = t.y0; y0 < t.y1; y0 += band) rm::rasterRows(t, setup, y0, y0 + band);
+                if (samples > 1) rm::resolveRows(t, resolved.data(), W, 0, H);
+                int wrong = 0, wrongMean = 0, covered = 0;
+                for (int y = 0; y < H; y++)
+                    for (int x = 0; x < W; x++) {
+                        int count = 0;
+                        for (int k = 0; k < samples; k++) {
+                            const bool got = color[(size_t)y * t.pitch + (size_t)k * W + x] != 0;
+                            wrong += got != covers(x, y, k);
+                            count += got;
+                        }
+                        // White (255 in each channel) on black: the rounded mean.
+                        const uint32_t grey = (255u * count + 2) / 4;
+                        if (samples > 1) wrongMean += resolved[y * W + x] != (grey << 16 | grey << 8 | grey);
+                        covered += count;
+                    }
+                EXPECT_EQ(wrong, 0) << "triangle " << n << ", way " << way;
+                EXPECT_EQ(wrongMean, 0) << "triangle " << n << ", way " << way;
+                drawn += covered > 0;
+                tiny += n % 7 == 3 && covered > 0;
+            }
         }
+        rm::rasterUseWide(wasWide);
+        EXPECT_GT(drawn, 1200);
+        tinyDrawn[samples > 1] = tiny;
     }
-    rm::rasterUseWide(wasWide);
-    EXPECT_GT(drawn, 1500);
+    // Most sub-pixel triangles cover no pixel centre, but some sample.
+    EXPECT_GT(tinyDrawn[1], 2 * tinyDrawn[0]) << tinyDrawn[0] << " without samples, " << tinyDrawn[1] << " with";
 }
 
 TEST(RetainedModePixels, DegenerateAndNonFiniteGeometryIsSkipped) {
@@ -604,22 +648,20 @@ TEST(RetainedModeThreads, MeshesFilledAndRecolouredWhileRendering) {
 
 // --- Smooth edges -----------------------------------------------------------------
 
-// A white square turned on black, shown by the flip: with 2 x 2 samples its
-// edges take intermediate greys, each between a lighter and a darker
-// neighbour; without, every pixel is white or black.
-TEST(RetainedModeFullScreen, SupersampledEdgesAreSmoothAndOnlyEdgesAreGrey) {
+// Shown by the flip: with smooth edges the edges of a white square turned on
+// black, and of a keyed decal's magnified white disc, take intermediate
+// greys, each between a lighter and a darker neighbour; without, every pixel
+// is white or black.
+TEST(RetainedModeFullScreen, SmoothEdgesAreGreyOnlyAlongEdges) {
     std::vector<uint32_t> shown;
     vtSetFrameHook([&](int64_t, const uint32_t* pixels, int w, int h) { shown.assign(pixels, pixels + w * h); });
-    Stage s;
-    s.background = 0;
-    s.frame(s.root, 0, 0, 12, s.quad(0xFFFFFFFF))->SetOrientation(s.root, 0, 0, 1, 0.4f, 1, 0);
     // The grey pixels shown, and how many of them lack a lighter or a darker neighbour.
-    auto greys = [&](int samples) {
+    auto greys = [&](Stage& s, int samples) {
         vtSetRenderSamples(samples);
         s.render();
         s.primary->Flip(nullptr, DDFLIP_WAIT);
         std::pair<int, int> found{0, 0};
-        for (int i = 641; i < 640 * 479 - 1; i++) {  // the square keeps clear of the picture's border
+        for (int i = 641; i < 640 * 479 - 1; i++) {  // the shapes keep clear of the picture's border
             const int grey = channel(shown[i], 8);
             if (shown[i] == 0 || shown[i] == kWhite) continue;
             bool lighter = false, darker = false;
@@ -629,11 +671,21 @@ TEST(RetainedModeFullScreen, SupersampledEdgesAreSmoothAndOnlyEdgesAreGrey) {
         }
         return found;
     };
-    const int plain = greys(1).first;
-    const auto [edge, alone] = greys(2);
+    Stage square;
+    square.background = 0;
+    square.frame(square.root, 0, 0, 12, square.quad(0xFFFFFFFF))->SetOrientation(square.root, 0, 0, 1, 0.4f, 1, 0);
+    Stage disc;
+    disc.background = 0;
+    Image spot(16, 16, [](int x, int y) -> uint32_t { return std::hypot(x - 7.5, y - 7.5) < 6 ? 0xFFFFFF : 0; });
+    disc.frame(disc.root, 0, 0, 10, disc.textured(disc.quad(0xFFFFFFFF), spot, true, {0, 0, 1, 1}));
+    for (Stage* s : {&square, &disc}) {
+        SCOPED_TRACE(s == &square ? "square" : "decal");
+        const int plain = greys(*s, 1).first;
+        const auto [edge, alone] = greys(*s, 2);
+        EXPECT_EQ(plain, 0);
+        EXPECT_GT(edge, 4 * 150);  // most of the edges' pixels: a side of the square or a quarter of the disc
+        EXPECT_EQ(alone, 0);
+    }
     vtSetRenderSamples(1);
     vtSetFrameHook(nullptr);
-    EXPECT_EQ(plain, 0);
-    EXPECT_GT(edge, 4 * 150);  // most of the four edges' pixels
-    EXPECT_EQ(alone, 0);
 }

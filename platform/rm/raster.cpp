@@ -8,6 +8,18 @@
 
 namespace rm {
 
+namespace {
+
+// How far (in sixteenths) a sample lies above or below its pixel's centre, at most.
+constexpr int sampleReach() {
+    int reach = 0;
+    for (const auto& o : kSampleOffset) reach = std::max(reach, o[1] < 0 ? -o[1] : o[1]);
+    return reach;
+}
+constexpr int kSampleReach = sampleReach();
+
+}  // namespace
+
 bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                  unsigned flags, RasterSetup& s) {
     s.yStart = 0;
@@ -28,9 +40,11 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
     if (!(flags & kTex)) flags &= ~kDecal;
 
     int64_t minY = std::min({Y[0], Y[1], Y[2]}), maxY = std::max({Y[0], Y[1], Y[2]});
-    // Rows whose centre (y * 16 + 8) lies within [minY, maxY].
-    s.yStart = (int)std::max<int64_t>(-((8 - minY) >> 4), t.y0);
-    s.yEnd = (int)std::min<int64_t>((maxY - 8) >> 4, t.y1 - 1);
+    // Rows whose centre (y * 16 + 8), or with samples any of their samples,
+    // lies within [minY, maxY].
+    const int reach = t.samples > 1 ? kSampleReach : 0;
+    s.yStart = (int)std::max<int64_t>(-((8 + reach - minY) >> 4), t.y0);
+    s.yEnd = (int)std::min<int64_t>((maxY - 8 + reach) >> 4, t.y1 - 1);
     s.x0 = t.x0;
     s.x1 = t.x1 - 1;
     if (s.yStart > s.yEnd || s.x0 > s.x1) {

@@ -49,12 +49,25 @@ struct MipChain {
 // (3 x 3), so that a magnified edge follows the shape rather than its texels.
 void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool dilate);
 
+// Smooth edges: each pixel has kSamples coverage and depth samples at these
+// offsets from its centre, in sixteenths of a pixel (a rotated grid: no two
+// share a row or a column, so that edges near level or upright are smoothed
+// as well as slanted ones).
+constexpr int kSamples = 4;
+constexpr int kSampleOffset[kSamples][2] = {{-2, -6}, {6, -2}, {-6, 2}, {2, 6}};
+
 struct RTarget {
     uint32_t* color = nullptr;
     int pitch = 0;  // pixels per row
     float* depth = nullptr;
     int dpitch = 0;
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // clip rectangle, x1 / y1 exclusive
+    // 1, or kSamples: then each row holds the samples in planes `plane`
+    // pixels apart in both buffers, sample k of pixel x at x + k * plane,
+    // and each plane is `across` pixels wide.
+    int samples = 1;
+    int plane = 0;
+    int across = 0;  // pixels in a row (of a plane) of both buffers; 0: pitch and dpitch
 };
 
 enum : unsigned {
@@ -68,7 +81,10 @@ enum : unsigned {
 
 // A triangle set up for drawing: its rows, edge functions and attribute
 // planes. Set up once, it may be drawn in parts (bands of rows), from any
-// thread, each part exactly as the whole would draw it.
+// thread, each part exactly as the whole would draw it. On a target with
+// samples, its rows are those where any sample may lie inside it, and it is
+// shaded once a pixel (at the pixel's centre) for the samples it covers;
+// decals, whose edges come from their texture, are shaded at each sample.
 struct RasterSetup {
     int yStart, yEnd;  // inclusive rows; none when yEnd < yStart
     int x0, x1;        // clip columns, x1 inclusive
@@ -90,6 +106,11 @@ bool rasterSetup(const RTarget& target, const RVert& a, const RVert& b, const RV
 
 // Draws the rows of a set-up triangle that lie in [y0, y1).
 void rasterRows(const RTarget& target, const RasterSetup& s, int y0, int y1);
+
+// Rows [y0, y1) of a target with kSamples samples a pixel resolved into `out`
+// (`outPitch` pixels a row, the target's `across` pixels wide): each pixel
+// the rounded mean of its samples, channel by channel.
+void resolveRows(const RTarget& target, uint32_t* out, int outPitch, int y0, int y1);
 
 // Draws one triangle if it runs clockwise on screen; returns false when culled
 // (counter-clockwise or empty).

@@ -8,4 +8,7 @@ namespace rm::raster {
 // call for.
 void drawSetUpRows(const RTarget& t, const RasterSetup& s);
 
+// The same on a target with samples (t.samples == kSamples).
+void drawSampledRows(const RTarget& t, const RasterSetup& s);
+
 }  // namespace rm::raster

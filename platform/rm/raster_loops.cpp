@@ -98,6 +98,7 @@ constexpr auto makeTable(std::integer_sequence<unsigned, I...>) {
 
 void drawSetUpRows(const RTarget& t, const RasterSetup& s) {
     static const auto table = makeTable(std::make_integer_sequence<unsigned, 32>{});
+    if (t.samples > 1) return drawSampledRows(t, s);
     table[s.flags](t, s);
 }
 

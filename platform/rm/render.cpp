@@ -262,11 +262,13 @@ void Viewport::drawBands() {
 void Viewport::drawBand(int band) {
     const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
-    if (device->scaled())
+    if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
     const auto& binned = device->binned;
     for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
         rasterRows(target, *binned[i], y0, y1);
+    // With samples, the band is done: its pixels are their samples' mean.
+    if (device->planes > 1) resolveRows(target, device->shown.data(), device->drawWidth, y0, y1);
 }
 
 void Viewport::drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth) {
@@ -358,21 +360,15 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         for (const RasterSetup& t : device->batches[b].setups) drawn.push_back(&t);
     for (const RasterSetup& t : device->sorted)
         if (t.yStart <= t.yEnd) drawn.push_back(&t);
-    if (device->scaled()) {  // rows of the drawing outside the viewport
-        for (int row = 0; row < target.y0; row++) device->enlargeRow(row);
-        for (int row = target.y1; row < device->drawHeight; row++) device->enlargeRow(row);
+    if (device->detailed()) {  // rows of the drawing outside the viewport
+        for (int row = 0; row < target.y0; row++) device->enlargeShownRow(row);
+        for (int row = target.y1; row < device->drawHeight; row++) device->enlargeShownRow(row);
     }
     drawBands();
-    if (device->samples == 2) {
-        const int rows = device->drawHeight / 2;
-        runParts((rows + kBandRows - 1) / kBandRows, [](void* self, int band) {
-            Device* d = static_cast<Device*>(self);
-            d->averageRows(band * kBandRows, std::min(band * kBandRows + kBandRows, d->drawHeight / 2));
-        }, device);
-        ddSetDetail(device->surface, device->shown.data(), device->drawWidth / 2, rows);
-    } else if (device->scaled()) {
+    if (device->planes > 1)
+        ddSetDetail(device->surface, device->shown.data(), device->drawWidth, device->drawHeight);
+    else if (device->detailed())
         ddSetDetail(device->surface, device->detail.data(), device->drawWidth, device->drawHeight);
-    }
     return D3DRM_OK;
 }
 

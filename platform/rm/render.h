@@ -70,57 +70,54 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     RTarget depthClear;
     bool depthPending = false;
     // A full-screen device may draw its 3D larger than its surface, at the
-    // screen's own resolution, and with 2 x 2 samples a pixel for smooth
+    // screen's own resolution, and with kSamples samples a pixel for smooth
     // edges: then into `detail`, which starts each pass as the surface's
-    // picture enlarged; the next flip shows it (averaged down to `shown` when
-    // supersampled) instead of the surface. The size is chosen when a pass
-    // clears the viewport.
+    // picture enlarged; the next flip shows it (resolved to `shown` when
+    // sampled) instead of the surface. The size is chosen when a pass clears
+    // the viewport.
     double scale = 1.0;  // drawing pixels per surface pixel
-    int samples = 1;     // 1, or 2 across and down
+    int planes = 1;      // samples a pixel: 1, or kSamples
     int drawWidth = 640, drawHeight = 480;
     std::vector<uint32_t> detail, shown;
     std::vector<uint16_t> sourceColumn;  // detail column -> surface column
 
     void chooseScale() {
         const double s = surface ? std::clamp(sysRenderScale(), 1.0, 4.0) : 1.0;
-        samples = surface && sysRenderSamples() == 2 ? 2 : 1;
-        drawWidth = (int)std::lround(width * s) * samples;
-        drawHeight = (int)std::lround(height * s) * samples;
+        planes = surface && sysRenderSamples() == 2 ? kSamples : 1;
+        drawWidth = (int)std::lround(width * s);
+        drawHeight = (int)std::lround(height * s);
         scale = (double)drawWidth / width;
         const size_t n = (size_t)drawWidth * drawHeight;
-        if (depth.size() < n) depth.resize(n, 0.0f);
-        if (scaled()) {
-            detail.resize(n);
-            if (samples == 2) shown.resize(n / 4);
+        if (depth.size() < n * planes) depth.resize(n * planes, 0.0f);
+        if (detailed()) {
+            detail.resize(n * planes);
+            if (planes > 1) shown.resize(n);
             sourceColumn.resize(drawWidth);
             for (int x = 0; x < drawWidth; x++) sourceColumn[x] = (uint16_t)((int64_t)x * width / drawWidth);
         }
     }
-    bool scaled() const { return drawWidth > width; }
-    // Output rows [y0, y1) of `shown`: each pixel the rounded mean of its 2 x 2
-    // samples, channel by channel.
-    void averageRows(int y0, int y1) {
-        const int w = drawWidth / 2;
-        for (int y = y0; y < y1; y++) {
-            const uint32_t* a = detail.data() + (size_t)(2 * y) * drawWidth;
-            const uint32_t* b = a + drawWidth;
-            uint32_t* to = shown.data() + (size_t)y * w;
-            for (int x = 0; x < w; x++) {
-                const uint32_t p = a[2 * x], q = a[2 * x + 1], r = b[2 * x], t = b[2 * x + 1];
-                // Red and blue, then green, two channels a step without overlap.
-                const uint32_t rb = ((p & 0xFF00FF) + (q & 0xFF00FF) + (r & 0xFF00FF) + (t & 0xFF00FF) + 0x20002) >> 2;
-                const uint32_t g = ((p & 0xFF00) + (q & 0xFF00) + (r & 0xFF00) + (t & 0xFF00) + 0x200) >> 2;
-                to[x] = (rb & 0xFF00FF) | (g & 0xFF00);
-            }
-        }
-    }
-    // Row y of `detail` from the surface's picture: the pixel under each.
-    void enlargeRow(int y) {
+    // Whether the 3D is drawn into `detail` rather than the surface.
+    bool detailed() const { return drawWidth > width || planes > 1; }
+    // Row y of the drawing from the surface's picture, into `to`: the pixel
+    // under each.
+    void enlargeRow(int y, uint32_t* to) const {
         const uint32_t* from = ddSurfacePixels(surface, nullptr, nullptr, nullptr);
         if (!from) return;
         from += (size_t)((int64_t)y * height / drawHeight) * width;
-        uint32_t* to = detail.data() + (size_t)y * drawWidth;
         for (int x = 0; x < drawWidth; x++) to[x] = from[sourceColumn[x]];
+    }
+    // Row y of `detail`, every sample of it, from the surface's picture.
+    void enlargeRow(int y) {
+        uint32_t* row = detail.data() + (size_t)y * drawWidth * planes;
+        enlargeRow(y, row);
+        for (int k = 1; k < planes; k++) std::copy(row, row + drawWidth, row + (size_t)k * drawWidth);
+    }
+    // Row y as shown, where no 3D is drawn.
+    void enlargeShownRow(int y) {
+        if (planes > 1)
+            enlargeRow(y, shown.data() + (size_t)y * drawWidth);
+        else
+            enlargeRow(y);
     }
 
     ~Device() override {
@@ -138,15 +135,19 @@ struct Device final : Obj<IDirect3DRMDevice2> {
             t.color = picture.data();
             t.pitch = width;
         }
-        if (scaled()) {  // the larger drawing stands in for the surface
+        if (detailed()) {  // the larger drawing stands in for the surface
             t.color = detail.data();
-            t.pitch = drawWidth;
+            t.pitch = drawWidth * planes;
         }
-        const int across = scaled() ? drawWidth : width;
+        const int across = detailed() ? drawWidth : width;
         t.depth = depth.data();
-        t.dpitch = across;
+        t.dpitch = across * planes;
         t.x1 = across;
-        t.y1 = scaled() ? drawHeight : height;
+        t.y1 = detailed() ? drawHeight : height;
+        if (planes > 1) {
+            t.samples = planes;
+            t.plane = t.across = drawWidth;
+        }
         return t;
     }
     HRESULT SetRenderMode(DWORD mode) override {
@@ -237,12 +238,18 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     }
     static void clearDepthRows(const RTarget& t, int y0, int y1) {
         for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
-            std::fill(t.depth + (size_t)row * t.dpitch + t.x0, t.depth + (size_t)row * t.dpitch + t.x1, 0.0f);
+            for (int k = 0; k < t.samples; k++) {
+                float* at = t.depth + (size_t)row * t.dpitch + (size_t)k * t.plane;
+                std::fill(at + t.x0, at + t.x1, 0.0f);
+            }
     }
     void clearColourBand(int band) {
         const RTarget& t = target;
         for (int row = t.y0 + band * kBandRows; row < std::min(t.y0 + (band + 1) * kBandRows, t.y1); row++)
-            std::fill(t.color + (size_t)row * t.pitch + t.x0, t.color + (size_t)row * t.pitch + t.x1, 0u);
+            for (int k = 0; k < t.samples; k++) {
+                uint32_t* at = t.color + (size_t)row * t.pitch + (size_t)k * t.plane;
+                std::fill(at + t.x0, at + t.x1, 0u);
+            }
     }
     // Does a waiting depth clear now, band by band on the workers.
     void flushDepth() {
