@@ -1,8 +1,9 @@
 // Our retained-mode layer: the frame tree, mesh builders, materials, ambient
 // lights, textures, wraps, key-framed position paths, devices and viewports,
 // drawn by the software rasterizer of raster.cpp. The objects are in
-// objects.h, devices, viewports and the render pipeline in render.h and
-// render.cpp; this file holds the root object that makes them.
+// objects.h (which includes xform.h, base.h, mesh.h and frame.h), devices,
+// viewports and the render pipeline in render.h and render.cpp; this file
+// holds the root object that makes them.
 //
 // Coordinates: left-handed, +y up, a camera looks along its own +z. A frame
 // keeps its axes and origin in its parent's coordinates; points go child to
