@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build data bench capture deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web web-tests bench-web
+.PHONY: run test build data bench capture capture-4k deps configure asan asan-unit tsan clean arm64 test-arm64 web serve-web test-web web-tests bench-web
 
 run: build data
 	./$(BUILD)/velkor
@@ -37,6 +37,10 @@ bench: build data
 
 capture: build data
 	./$(BUILD)/velkor-capture --out show.mkv --scale 2.25 --aa
+
+# The same at 2880 x 2160, the 4:3 part of a 3840 x 2160 screen.
+capture-4k: build data
+	./$(BUILD)/velkor-capture --out show-4k.mkv --scale 4.5 --aa
 
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_FLAGS="-DVELKOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"

@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/render_scale.h"
 #include "platform/win/dialog.h"
 #include "platform/win/win.h"
 
@@ -50,7 +51,8 @@ void sysPresent(SysWindow* window, const uint32_t* pixels, int width, int height
 // device, then the wait for the next vertical blank.
 void sysPresentDetailed(SysWindow* window, const uint32_t* pixels, int width, int height, int pitch);
 // At the start of each full-screen 3D pass: how much larger than 640 x 480
-// it draws (1 to 4), and 1 or 2 samples across each pixel (2: smooth edges).
+// it draws (1 to kMaxRenderScale), and 1 or 2 samples across each pixel (2:
+// smooth edges).
 double sysRenderScale();
 int sysRenderSamples();
 

@@ -187,6 +187,15 @@ TEST(Capture, HoldsTheSpanRepeatsExactlyAndScales) {
     EXPECT_EQ(std::tuple(scaled.width, scaled.height), std::tuple(1280, 960));
 }
 
+// The largest display, as `make capture-4k` writes it (H.264, smooth edges):
+// 2880 x 2160, every frame.
+TEST(Capture, TheLargestScaleWrites2880x2160) {
+    ASSERT_TRUE(std::filesystem::exists("DATA/.complete")) << "DATA/ is missing: run `make data`";
+    Decoded big;
+    ASSERT_TRUE(capture("--until 0.5 --scale 4.5 --aa", big));
+    EXPECT_EQ(std::tuple(big.width, big.height, big.frameHashes.size()), std::tuple(2880, 2160, 30u));
+}
+
 // Each row: a request, its status and a line it says, what is true after.
 // A link to a file is written through to the file, a device is written to
 // and never replaced, a file of the user's named like a temporary one is

@@ -206,8 +206,8 @@ TEST_F(WholeShow, BrokenOrShortMusicStillRunsEveryCueOnTime) {
 }
 
 TEST(Capture, BadOptionsGiveUsageAndStatusTwo) {
-    for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 5", "--out x.mkv --fps 20",
-                             "--lossless", "--out"})
+    for (const char* args : {"--fps", "--fps 0", "--shot 3", "--until x", "--bogus", "--scale 5", "--scale 4.51",
+                             "--scale 0.5", "--out x.mkv --fps 20", "--lossless", "--out"})
         EXPECT_EQ(run(args), 2) << args;
     // Outputs that cannot be written are found before the show starts.
     const std::string early = tempDir() + "/early.txt";

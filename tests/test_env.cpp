@@ -21,7 +21,8 @@ TEST(Environment, ValuesNotUnderstoodAreNamedWithWhatIsUsedInstead) {
         {"3", 1, 64, true, 3},       {"64", 1, 64, true, 64},     {"0", 1, 64, true, -1},
         {"-1", 1, 64, true, -1},     {"1000", 1, 64, true, -1},   {"abc", 1, 64, true, -1},
         {" 2", 1, 64, true, -1},     {"2x", 1, 64, true, -1},     {"2.5", 1, 64, true, -1},
-        {"2.25", 1, 4, false, 2.25}, {"9", 1, 4, false, -1},      {"1e0", 1, 4, false, -1},
+        {"2.25", 1, 4.5, false, 2.25}, {"4.5", 1, 4.5, false, 4.5}, {"4.51", 1, 4.5, false, -1},
+        {"9", 1, 4.5, false, -1},      {"1e0", 1, 4.5, false, -1},
         {"1", 0, 1, true, 1},        {"yes", 0, 1, true, -1},     {"", 1, 64, true, -1},
     };
     for (const auto& c : cases) {

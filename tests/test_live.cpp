@@ -96,6 +96,41 @@ TEST(ScaleChooser, StepsDownWhenPassesRunLongAndUpOnlyAfterACalmStretch) {
     EXPECT_EQ(passes(40, 100), 1.0);
 }
 
+// Full screen starts at 640 x 480 enlarged as far as the display holds it,
+// 2880 x 2160 at most: 4.5 on a 3840 x 2160 screen, and no more on a larger one.
+TEST(RenderSize, FollowsTheDisplayUpTo2880x2160) {
+    EXPECT_EQ(RenderSize::displayScale(1920, 1080), 2.25);
+    EXPECT_EQ(RenderSize::displayScale(2560, 1440), 3.0);
+    EXPECT_EQ(RenderSize::displayScale(2560, 2048), 4.0);  // 5:4: the width decides
+    EXPECT_EQ(RenderSize::displayScale(3840, 2160), 4.5);
+    EXPECT_EQ(RenderSize::displayScale(3840, 2400), 4.5);  // 16:10: 6 across, 5 down
+    EXPECT_EQ(RenderSize::displayScale(5120, 2880), 4.5);
+    EXPECT_EQ(RenderSize::displayScale(800, 400), 1.0);  // smaller than 640 x 480: never below
+    unsetenv("VELKOR_SCALE");
+    // Kept for the run, as the backends keep theirs (with its size chooser).
+    static RenderSize* const uhd = new RenderSize;
+    EXPECT_EQ(uhd->startPass(1, [](int* w, int* h) { return *w = 3840, *h = 2160, true; }), 4.5);
+}
+
+// VELKOR_SCALE fixes the size from 1 to 4.5 without asking the display; a
+// larger value is named in one line.
+TEST(RenderSize, VelkorScaleFixesTheSizeUpTo4Point5) {
+    for (const char* value : {"1", "2.25", "4.5"}) {
+        setenv("VELKOR_SCALE", value, 1);
+        RenderSize fixed;
+        const double scale = fixed.startPass(1, [](int*, int*) {
+            ADD_FAILURE() << "the display was asked";
+            return false;
+        });
+        EXPECT_EQ(scale, atof(value));
+    }
+    setenv("VELKOR_SCALE", "4.6", 1);
+    const auto lines = stderrLines([] { RenderSize refused; });
+    unsetenv("VELKOR_SCALE");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("VELKOR_SCALE=\"4.6\" is not ", 0), 0u) << lines[0];
+}
+
 namespace {
 
 // A child process, ended (SIGTERM) and reaped when this goes.

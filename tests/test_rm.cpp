@@ -689,3 +689,34 @@ TEST(RetainedModeFullScreen, SmoothEdgesAreGreyOnlyAlongEdges) {
     vtSetRenderSamples(1);
     vtSetFrameHook(nullptr);
 }
+
+// At the largest render scale the flip shows the 3D drawn at 2880 x 2160, with
+// 2 x 2 samples too (a 5760 x 4320 drawing averaged down): the quad that
+// covers 448 x 448 pixels of 640 x 480 covers 2016 x 2016, its edges on
+// pixel boundaries, so no pixel is grey.
+TEST(RetainedModeFullScreen, TheLargestRenderScaleDraws2880x2160) {
+    std::vector<uint32_t> shown;
+    int width = 0, height = 0;
+    vtSetFrameHook([&](int64_t, const uint32_t* pixels, int w, int h) {
+        shown.assign(pixels, pixels + (size_t)w * h), width = w, height = h;
+    });
+    vtSetRenderScale(4.5);
+    struct Restore {  // the next tests draw at 640 x 480 again, even after a failure here
+        ~Restore() { vtSetRenderSamples(1), vtSetRenderScale(1.0), vtSetFrameHook(nullptr); }
+    } restore;
+    Stage s;
+    s.background = 0;
+    s.frame(s.root, 0, 0, 10, s.quad(0xFFFFFFFF));
+    for (int samples : {1, 2}) {
+        vtSetRenderSamples(samples);
+        shown.clear();
+        s.render();
+        s.primary->Flip(nullptr, DDFLIP_WAIT);
+        ASSERT_EQ(std::pair(width, height), std::pair(2880, 2160)) << samples;
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), kWhite), 2016 * 2016) << samples;
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), 0u), 2880 * 2160 - 2016 * 2016) << samples;
+        const uint32_t* middle = &shown[(size_t)1080 * 2880];  // the quad spans columns 432 to 2447
+        EXPECT_EQ(std::tuple(middle[431], middle[432], middle[2447], middle[2448]), std::tuple(0u, kWhite, kWhite, 0u))
+            << samples;
+    }
+}

@@ -82,7 +82,7 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<uint16_t> sourceColumn;  // detail column -> surface column
 
     void chooseScale() {
-        const double s = surface ? std::clamp(sysRenderScale(), 1.0, 4.0) : 1.0;
+        const double s = surface ? std::clamp(sysRenderScale(), 1.0, kMaxRenderScale) : 1.0;
         planes = surface && sysRenderSamples() == 2 ? kSamples : 1;
         drawWidth = (int)std::lround(width * s);
         drawHeight = (int)std::lround(height * s);

@@ -272,7 +272,7 @@ void vtSetDisplayRate(int fps) { g_fps = std::clamp(fps, 1, 1000); }
 void vtEndAt(double seconds) { g_endAt = (int64_t)(seconds * kVtTicksPerSecond); }
 void vtSetFrameHook(std::function<void(int64_t, const uint32_t*, int, int)> hook) { g_frameHook = std::move(hook); }
 void vtSetRenderScale(double scale) {
-    g_renderScale = scale > 1.0 ? std::min(scale, 4.0) : 1.0;
+    g_renderScale = scale > 1.0 ? std::min(scale, kMaxRenderScale) : 1.0;
     g_detailWidth = (int)std::lround(640 * g_renderScale);
     g_detailHeight = (int)std::lround(480 * g_renderScale);
     g_detail.assign((size_t)g_detailWidth * g_detailHeight, 0);

@@ -31,9 +31,9 @@ void vtEndAt(double seconds);
 // render scale.
 void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels, int width, int height)> hook);
 
-// Full-screen 3D is drawn this many times larger than 640 x 480 (1 to 4, 2.25
-// for 1440 x 1080), and the display is that large: 2D pictures are enlarged
-// smoothly.
+// Full-screen 3D is drawn this many times larger than 640 x 480 (1 to 4.5:
+// 2.25 for 1440 x 1080, 4.5 for 2880 x 2160), and the display is that large:
+// 2D pictures are enlarged smoothly.
 void vtSetRenderScale(double scale);
 // 2: full-screen 3D is drawn with 2 x 2 samples a pixel (smooth edges); 1: not.
 void vtSetRenderSamples(int samples);

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/render_scale.h"
 #include "platform/win/env.h"
 
 class ScaleChooser {
 public:
-    // Sizes from `largest` (1 to 4) down by a fifth at a time, then 1.
+    // Sizes from `largest` (1 to kMaxRenderScale) down by a fifth at a time,
+    // then 1.
     explicit ScaleChooser(double largest) {
         for (double s = largest; s > 1.0; s *= 0.8) ladder_.push_back(s);
         ladder_.push_back(1.0);
@@ -56,14 +58,15 @@ private:
 
 // The backends' part of sysRenderScale and sysRenderSamples where there is a
 // real display: full-screen 3D drawn at the display's own size (2.25 times
-// 640 x 480 on a 1080-line screen), smaller while passes run long
-// (ScaleChooser); VELKOR_SCALE (1 to 4) fixes the size and VELKOR_AA=1 smooths
-// the edges (2 x 2 samples a pixel). Both are read, and a value not
-// understood is named, when the program starts.
+// 640 x 480 on a 1080-line screen, 4.5 on a 2160-line one), smaller while
+// passes run long (ScaleChooser); VELKOR_SCALE (1 to 4.5) fixes the size and
+// VELKOR_AA=1 smooths the edges (2 x 2 samples a pixel). Both are read, and a
+// value not understood is named, when the program starts.
 class RenderSize {
 public:
     RenderSize()
-        : fixed_(envSetting("VELKOR_SCALE", 1, 4, false, 0, "the size follows the display and the drawing time")),
+        : fixed_(envSetting("VELKOR_SCALE", 1, kMaxRenderScale, false, 0,
+                            "the size follows the display and the drawing time")),
           samples_(envSetting("VELKOR_AA", 0, 1, true, 0, "edges are not smoothed") == 1 ? 2 : 1) {}
 
     // At the start of a pass (`now` in ticks): the size to draw at. The
@@ -75,10 +78,16 @@ public:
         if (!chooser_) {
             int w = 0, h = 0;
             double largest = 1.0;
-            if (desktop(&w, &h)) largest = std::clamp(std::min(w / 640.0, h / 480.0), 1.0, 4.0);
+            if (desktop(&w, &h)) largest = displayScale(w, h);
             chooser_ = new ScaleChooser(largest);
         }
         return chooser_->scale();
+    }
+    // The largest size for a `width` x `height` display: 640 x 480 enlarged
+    // as far as it fits (2.25 on 1920 x 1080, 4.5 on 3840 x 2160), from 1 to
+    // kMaxRenderScale.
+    static double displayScale(int width, int height) {
+        return std::clamp(std::min(width / 640.0, height / 480.0), 1.0, kMaxRenderScale);
     }
     int samples() const { return samples_; }
 

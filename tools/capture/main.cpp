@@ -18,6 +18,7 @@
 
 #include "assets/files.h"
 #include "platform/hooks/hooks.h"
+#include "platform/render_scale.h"
 #include "platform/virtual/vclock.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
@@ -191,8 +192,8 @@ int main(int argc, char** argv) {
         } else if (a == "--lossless") {
             video.lossless = true;
         } else if (a == "--scale") {
-            if (!parseSeconds(value("--scale"), &video.scale) || video.scale < 1 || video.scale > 4)
-                usage("--scale takes a number from 1 to 4 (2.25: 1440 x 1080)");
+            if (!parseSeconds(value("--scale"), &video.scale) || video.scale < 1 || video.scale > kMaxRenderScale)
+                usage("--scale takes a number from 1 to 4.5 (2.25: 1440 x 1080, 4.5: 2880 x 2160)");
         } else if (a == "--aa") {
             aa = true;
         } else if (a == "--help" || a == "-h") {

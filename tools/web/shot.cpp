@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "assets/files.h"
+#include "platform/render_scale.h"
 #include "platform/virtual/virtual.h"
 #include "platform/win/win.h"
 
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
         else if (a == "--windowed")
             windowed = true;
         else if (a == "--scale" && i + 1 < argc)
-            scale = number(argv[++i], 1, 4, "scale= takes a size from 1 to 4");
+            scale = number(argv[++i], 1, kMaxRenderScale, "scale= takes a size from 1 to 4.5");
         else if (a == "--aa")
             aa = true;
         else
