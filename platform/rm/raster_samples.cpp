@@ -43,21 +43,34 @@ RTarget planeOf(const RTarget& t, int k) {
 
 // A row's samples: for each, the pixels it covers as offsets [lo, hi] from
 // the start of the row's span (empty when lo > hi) and its depth at that
-// start; the span is every pixel with a covered sample.
+// start; the span is every pixel with a covered sample. A pixel some of
+// whose samples lie outside the triangle is shaded at the first sample
+// inside, `moved` from its centre, not at its centre: texture coordinates
+// taken beyond the triangle's edge would show texels from elsewhere in the
+// texture along it.
 struct SampleSpan {
     int lo[kSamples], hi[kSamples];
     float q[kSamples];
     int plane;
+    const Moved* moved;
 };
 
 // The edges walked down the rows once for each sample.
 struct SampleRows {
     std::array<EdgeWalk, kSamples> walk;
     float q0[kSamples];
+    Moved moved[kSamples];
 
     template <size_t... K>
     SampleRows(const Setup& s, std::index_sequence<K...>) : walk{EdgeWalk(atSample(s, (int)K))...} {
-        for (int k = 0; k < kSamples; k++) q0[k] = atSample(s, k).q0;
+        for (int k = 0; k < kSamples; k++) {
+            q0[k] = atSample(s, k).q0;
+            const float fx = (float)kSampleOffset[k][0] / 16.0f, fy = (float)kSampleOffset[k][1] / 16.0f;
+            moved[k].q = s.qdx * fx + s.qdy * fy;
+            moved[k].s = s.sdx * fx + s.sdy * fy;
+            moved[k].t = s.tdx * fx + s.tdy * fy;
+            for (int c = 0; c < 4; c++) moved[k].c[c] = s.cdx[c] * fx + s.cdy[c] * fy;
+        }
     }
     explicit SampleRows(const Setup& s) : SampleRows(s, std::make_index_sequence<kSamples>{}) {}
 
@@ -97,14 +110,22 @@ void drawSamplesPixels(const Setup& st, const Span& r, const SampleSpan& ss) {
         const float fj = (float)j;
         const int64_t x = r.x + j;
         float q[kSamples] = {};
-        unsigned pass = 0;
+        unsigned inside = 0, pass = 0;
         for (int k = 0; k < kSamples; k++) {
             if (j < ss.lo[k] || j > ss.hi[k]) continue;
+            inside |= 1u << k;
             q[k] = ss.q[k] + fj * st.qdx;
             if (!(F & kZTest) || q[k] > r.zb[x + (size_t)k * ss.plane]) pass |= 1u << k;
         }
+        if (!pass) continue;
         __m128i px;
-        if (!pass || !shader.shade(j, r.q + fj * st.qdx, px)) continue;
+        const float centre = r.q + fj * st.qdx;
+        if (inside == (1u << kSamples) - 1) {
+            if (!shader.shade(j, centre, px)) continue;
+        } else {
+            const Moved& m = ss.moved[__builtin_ctz(inside)];
+            if (!shader.shade(j, centre + m.q, px, &m)) continue;
+        }
         for (int k = 0; k < kSamples; k++) {
             if (!(pass >> k & 1)) continue;
             shader.store(px, &r.dst[x + (size_t)k * ss.plane]);
@@ -131,16 +152,16 @@ WIDE_STEP void drawSamplesGroup(const Span& r, const WideSpan& c, const SampleSp
     Groups<1> G;
     G.jf[0] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
     G.q[0] = _mm256_add_ps(c.q0, _mm256_mul_ps(G.jf[0], c.qdx));
-    __m256i pass[kSamples];
+    __m256i pass[kSamples], inside[kSamples];
     __m256 q[kSamples], z[kSamples];
     __m256i any = _mm256_setzero_si256();
     for (int k = 0; k < kSamples; k++) {
-        const __m256i inside = _mm256_and_si256(_mm256_cmpgt_epi32(j, _mm256_set1_epi32(ss.lo[k] - 1)),
-                                                _mm256_cmpgt_epi32(_mm256_set1_epi32(ss.hi[k] + 1), j));
-        pass[k] = inside;
+        inside[k] = _mm256_and_si256(_mm256_cmpgt_epi32(j, _mm256_set1_epi32(ss.lo[k] - 1)),
+                                     _mm256_cmpgt_epi32(_mm256_set1_epi32(ss.hi[k] + 1), j));
+        pass[k] = inside[k];
         q[k] = _mm256_add_ps(_mm256_set1_ps(ss.q[k]), _mm256_mul_ps(G.jf[0], c.qdx));
         z[k] = _mm256_setzero_ps();
-        if (_mm256_testz_si256(inside, inside)) continue;
+        if (_mm256_testz_si256(inside[k], inside[k])) continue;
         float* const at_k = zb + (size_t)k * ss.plane;
         if constexpr (kZT || kZW) z[k] = whole ? _mm256_loadu_ps(at_k) : _mm256_maskload_ps(at_k, valid);
         if constexpr (kZT)
@@ -149,7 +170,25 @@ WIDE_STEP void drawSamplesGroup(const Span& r, const WideSpan& c, const SampleSp
     }
     if (_mm256_testz_si256(any, any)) return;
     const WideSpan* const cc[1] = {&c};
-    shadeGroups<F & ~kDecal, 1>(cc, G);
+    // Pixels with samples outside: shaded at their first sample inside.
+    __m256i all = inside[0];
+    for (int k = 1; k < kSamples; k++) all = _mm256_and_si256(all, inside[k]);
+    if (_mm256_testc_si256(all, valid)) {
+        shadeGroups<F & ~kDecal, 1>(cc, G);
+    } else {
+        __m256 dq = _mm256_setzero_ps();
+        G.ds[0] = G.dt[0] = dq;
+        for (int k = kSamples - 1; k >= 0; k--) {
+            const __m256 here = _mm256_castsi256_ps(_mm256_andnot_si256(all, inside[k]));
+            const Moved& m = ss.moved[k];
+            dq = _mm256_blendv_ps(dq, _mm256_set1_ps(m.q), here);
+            G.ds[0] = _mm256_blendv_ps(G.ds[0], _mm256_set1_ps(m.s), here);
+            G.dt[0] = _mm256_blendv_ps(G.dt[0], _mm256_set1_ps(m.t), here);
+        }
+        const __m256 moved = _mm256_castsi256_ps(_mm256_andnot_si256(all, valid));
+        G.q[0] = _mm256_blendv_ps(G.q[0], _mm256_add_ps(G.q[0], dq), moved);
+        shadeGroups<F & ~kDecal, 1, true>(cc, G);
+    }
     for (int k = 0; k < kSamples; k++) {
         if (_mm256_testz_si256(pass[k], pass[k])) continue;
         uint32_t* const to = dst + (size_t)k * ss.plane;
@@ -177,6 +216,7 @@ void drawSampleRowsPixels(const RTarget& t, const Setup& s) {
     firstSpan(s, span);
     SampleSpan ss;
     ss.plane = t.plane;
+    ss.moved = rows.moved;
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl, xr;
         if (!rows.row(s, y, xl, xr, ss)) continue;
@@ -195,6 +235,7 @@ WIDE void drawSampleRowsWide(const RTarget& t, const Setup& s) {
     prepareWideTriangle(s, span, c);
     SampleSpan ss;
     ss.plane = t.plane;
+    ss.moved = rows.moved;
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl, xr;
         if (!rows.row(s, y, xl, xr, ss)) continue;

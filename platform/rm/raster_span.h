@@ -24,6 +24,12 @@ struct Span {
     bool flat;  // col holds for the whole span
 };
 
+// How far a sample's attributes lie from its pixel's centre's.
+struct Moved {
+    float q, s, t;
+    float c[4];
+};
+
 // What the one-pixel loop keeps for a span: its colour (for flat colour,
 // the whole span's) and its mip levels.
 template <unsigned F>
@@ -45,16 +51,21 @@ struct PixelShader {
         fracW = _mm_set1_epi16((short)(frac << 8));
     }
     // The lit texel (or colour) of pixel j at depth q, 16-bit channels in the
-    // low four lanes; false when a decal's coverage there is under half.
-    __attribute__((always_inline)) bool shade(int j, float q, __m128i& px) {
+    // low four lanes; false when a decal's coverage there is under half. With
+    // `moved`, the texture coordinates and colour are taken that far from
+    // the pixel's centre (q is the depth there).
+    __attribute__((always_inline)) bool shade(int j, float q, __m128i& px, const Moved* moved = nullptr) {
         const float fj = (float)j;
         if (!r.flat) {
-            const __m128 at = _mm_add_ps(r.col, _mm_mul_ps(_mm_set1_ps(fj), _mm_loadu_ps(st.cdx)));
+            __m128 at = _mm_add_ps(r.col, _mm_mul_ps(_mm_set1_ps(fj), _mm_loadu_ps(st.cdx)));
+            if (moved) at = _mm_add_ps(at, _mm_loadu_ps(moved->c));
             c16 = _mm_packs_epi32(_mm_cvtps_epi32(at), _mm_setzero_si128());
             c64 = _mm_slli_epi16(c16, 2);
         }
         if constexpr ((bool)(F & kTex)) {
-            const float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx, w = 1.0f / q;
+            float s = r.s + fj * st.sdx, t = r.t + fj * st.tdx;
+            if (moved) s += moved->s, t += moved->t;
+            const float w = 1.0f / q;
             const uint32_t U = fixedTexel(s * w), V = fixedTexel(t * w);
             __m128i texel = bilinear(*A, U, V);
             // Alpha test on the filtered coverage of the selected level.

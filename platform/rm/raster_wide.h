@@ -30,6 +30,7 @@ struct Groups {
     __m256i valid[K], pass[K], old[K];
     bool whole[K];
     __m256 jf[K], q[K], z[K];
+    __m256 ds[K], dt[K];  // texture coordinates moved, for samples
     uint32_t* dst[K];
     float* zb[K];
     Wide16 px[K];
@@ -78,7 +79,9 @@ WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], co
 // texel loads, filtering, the decal's coverage test (which clears lanes from
 // pass) and modulation; or the flat colour. False when the coverage test
 // leaves no lane.
-template <unsigned F, int K>
+// With kMoved, each lane's texture coordinates are moved by G.ds and G.dt
+// (G.q is the depth there).
+template <unsigned F, int K, bool kMoved = false>
 WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
     constexpr bool kT = F & kTex, kD = F & kDecal;
     if constexpr (!kT) {
@@ -91,8 +94,11 @@ WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) {
         const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), G.q[k]);
-        U[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c[k]->s0, _mm256_mul_ps(G.jf[k], c[k]->sdx)), w));
-        V[k] = fixedTexel8(_mm256_mul_ps(_mm256_add_ps(c[k]->t0, _mm256_mul_ps(G.jf[k], c[k]->tdx)), w));
+        __m256 s = _mm256_add_ps(c[k]->s0, _mm256_mul_ps(G.jf[k], c[k]->sdx));
+        __m256 t = _mm256_add_ps(c[k]->t0, _mm256_mul_ps(G.jf[k], c[k]->tdx));
+        if constexpr (kMoved) s = _mm256_add_ps(s, G.ds[k]), t = _mm256_add_ps(t, G.dt[k]);
+        U[k] = fixedTexel8(_mm256_mul_ps(s, w));
+        V[k] = fixedTexel8(_mm256_mul_ps(t, w));
     }
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) bilinear8(texel[k], *c[k]->A, U[k], V[k]);
