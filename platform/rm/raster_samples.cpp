@@ -44,32 +44,44 @@ RTarget planeOf(const RTarget& t, int k) {
 // A row's samples: for each, the pixels it covers as offsets [lo, hi] from
 // the start of the row's span (empty when lo > hi) and its depth at that
 // start; the span is every pixel with a covered sample. A pixel some of
-// whose samples lie outside the triangle is shaded at the first sample
-// inside, `moved` from its centre, not at its centre: texture coordinates
-// taken beyond the triangle's edge would show texels from elsewhere in the
-// texture along it.
+// whose samples lie outside the triangle is shaded at the middle of those
+// inside, `moved` from its centre (moved[mask of the samples inside]), not
+// at its centre: texture coordinates taken beyond the triangle's edge would
+// show texels from elsewhere in the texture along it, and the middle of the
+// samples inside gives what their mean would be for a linear shade.
 struct SampleSpan {
     int lo[kSamples], hi[kSamples];
     float q[kSamples];
     int plane;
     const Moved* moved;
+    const struct Moves* moves;  // the same, by attribute, for the eight-pixel loop
+};
+
+struct Moves {
+    alignas(32) float q[1 << kSamples], s[1 << kSamples], t[1 << kSamples];
 };
 
 // The edges walked down the rows once for each sample.
 struct SampleRows {
     std::array<EdgeWalk, kSamples> walk;
     float q0[kSamples];
-    Moved moved[kSamples];
+    Moved moved[1 << kSamples];
+    Moves moves;
 
     template <size_t... K>
     SampleRows(const Setup& s, std::index_sequence<K...>) : walk{EdgeWalk(atSample(s, (int)K))...} {
-        for (int k = 0; k < kSamples; k++) {
-            q0[k] = atSample(s, k).q0;
-            const float fx = (float)kSampleOffset[k][0] / 16.0f, fy = (float)kSampleOffset[k][1] / 16.0f;
-            moved[k].q = s.qdx * fx + s.qdy * fy;
-            moved[k].s = s.sdx * fx + s.sdy * fy;
-            moved[k].t = s.tdx * fx + s.tdy * fy;
-            for (int c = 0; c < 4; c++) moved[k].c[c] = s.cdx[c] * fx + s.cdy[c] * fy;
+        for (int k = 0; k < kSamples; k++) q0[k] = atSample(s, k).q0;
+        for (unsigned mask = 0; mask < (1u << kSamples); mask++) {
+            int sx = 0, sy = 0, n = 0;
+            for (int k = 0; k < kSamples; k++)
+                if (mask >> k & 1) sx += kSampleOffset[k][0], sy += kSampleOffset[k][1], n++;
+            const float fx = n ? (float)sx / (16.0f * (float)n) : 0.0f, fy = n ? (float)sy / (16.0f * (float)n) : 0.0f;
+            Moved& m = moved[mask];
+            m.q = s.qdx * fx + s.qdy * fy;
+            m.s = s.sdx * fx + s.sdy * fy;
+            m.t = s.tdx * fx + s.tdy * fy;
+            for (int c = 0; c < 4; c++) m.c[c] = s.cdx[c] * fx + s.cdy[c] * fy;
+            moves.q[mask] = m.q, moves.s[mask] = m.s, moves.t[mask] = m.t;
         }
     }
     explicit SampleRows(const Setup& s) : SampleRows(s, std::make_index_sequence<kSamples>{}) {}
@@ -123,7 +135,7 @@ void drawSamplesPixels(const Setup& st, const Span& r, const SampleSpan& ss) {
         if (inside == (1u << kSamples) - 1) {
             if (!shader.shade(j, centre, px)) continue;
         } else {
-            const Moved& m = ss.moved[__builtin_ctz(inside)];
+            const Moved& m = ss.moved[inside];
             if (!shader.shade(j, centre + m.q, px, &m)) continue;
         }
         for (int k = 0; k < kSamples; k++) {
@@ -132,6 +144,13 @@ void drawSamplesPixels(const Setup& st, const Span& r, const SampleSpan& ss) {
             if constexpr ((bool)(F & kZWrite)) r.zb[x + (size_t)k * ss.plane] = q[k];
         }
     }
+}
+
+// Entry `mask` (0..15, a lane's) of a table of 16 values, for each lane.
+WIDE_STEP __m256 lookUp16(const float* table, __m256i mask) {
+    const __m256 a = _mm256_permutevar8x32_ps(_mm256_load_ps(table), mask);
+    const __m256 b = _mm256_permutevar8x32_ps(_mm256_load_ps(table + 8), mask);
+    return _mm256_blendv_ps(a, b, _mm256_castsi256_ps(_mm256_slli_epi32(mask, 28)));
 }
 
 // Eight pixels from pixel `at` of the span: each sample's coverage and depth
@@ -176,15 +195,13 @@ WIDE_STEP void drawSamplesGroup(const Span& r, const WideSpan& c, const SampleSp
     if (_mm256_testc_si256(all, valid)) {
         shadeGroups<F & ~kDecal, 1>(cc, G);
     } else {
-        __m256 dq = _mm256_setzero_ps();
-        G.ds[0] = G.dt[0] = dq;
-        for (int k = kSamples - 1; k >= 0; k--) {
-            const __m256 here = _mm256_castsi256_ps(_mm256_andnot_si256(all, inside[k]));
-            const Moved& m = ss.moved[k];
-            dq = _mm256_blendv_ps(dq, _mm256_set1_ps(m.q), here);
-            G.ds[0] = _mm256_blendv_ps(G.ds[0], _mm256_set1_ps(m.s), here);
-            G.dt[0] = _mm256_blendv_ps(G.dt[0], _mm256_set1_ps(m.t), here);
-        }
+        // Each lane's mask of samples inside, and the table's entries for it.
+        __m256i mask = _mm256_setzero_si256();
+        for (int k = 0; k < kSamples; k++)
+            mask = _mm256_or_si256(mask, _mm256_and_si256(inside[k], _mm256_set1_epi32(1 << k)));
+        const __m256 dq = lookUp16(ss.moves->q, mask);
+        G.ds[0] = lookUp16(ss.moves->s, mask);
+        G.dt[0] = lookUp16(ss.moves->t, mask);
         const __m256 moved = _mm256_castsi256_ps(_mm256_andnot_si256(all, valid));
         G.q[0] = _mm256_blendv_ps(G.q[0], _mm256_add_ps(G.q[0], dq), moved);
         shadeGroups<F & ~kDecal, 1, true>(cc, G);
@@ -217,6 +234,7 @@ void drawSampleRowsPixels(const RTarget& t, const Setup& s) {
     SampleSpan ss;
     ss.plane = t.plane;
     ss.moved = rows.moved;
+    ss.moves = &rows.moves;
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl, xr;
         if (!rows.row(s, y, xl, xr, ss)) continue;
@@ -236,6 +254,7 @@ WIDE void drawSampleRowsWide(const RTarget& t, const Setup& s) {
     SampleSpan ss;
     ss.plane = t.plane;
     ss.moved = rows.moved;
+    ss.moves = &rows.moves;
     for (int y = s.yStart; y <= s.yEnd; y++) {
         int64_t xl, xr;
         if (!rows.row(s, y, xl, xr, ss)) continue;
