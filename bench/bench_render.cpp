@@ -88,7 +88,7 @@ void BM_Full3DPassAt1440x1080(benchmark::State& state) {
 }
 BENCHMARK(BM_Full3DPassAt1440x1080)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
-// The same with smooth edges (2 x 2 samples a pixel).
+// The same with smooth edges (four coverage samples a pixel).
 void BM_Full3DPassAt1440x1080Smooth(benchmark::State& state) {
     ReferenceScene& s = scene();
     vtSetRenderScale(2.25);
@@ -99,6 +99,19 @@ void BM_Full3DPassAt1440x1080Smooth(benchmark::State& state) {
     vtSetRenderScale(1.0);
 }
 BENCHMARK(BM_Full3DPassAt1440x1080Smooth)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
+
+// The same pass at 2880 x 2160 (the 4:3 part of a 3840 x 2160 screen), and
+// with smooth edges.
+void BM_Full3DPassAt2880x2160(benchmark::State& state) {
+    ReferenceScene& s = scene();
+    vtSetRenderScale(4.5);
+    vtSetRenderSamples(state.range(0) ? 2 : 1);
+    s.pass();
+    for (auto _ : state) s.pass();
+    vtSetRenderSamples(1);
+    vtSetRenderScale(1.0);
+}
+BENCHMARK(BM_Full3DPassAt2880x2160)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The same pass on one thread with each pixel loop: eight pixels at a time
 // (/1) and pixel by pixel, as on processors without AVX2 (/0).

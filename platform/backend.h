@@ -51,8 +51,8 @@ void sysPresent(SysWindow* window, const uint32_t* pixels, int width, int height
 // device, then the wait for the next vertical blank.
 void sysPresentDetailed(SysWindow* window, const uint32_t* pixels, int width, int height, int pitch);
 // At the start of each full-screen 3D pass: how much larger than 640 x 480
-// it draws (1 to kMaxRenderScale), and 1 or 2 samples across each pixel (2:
-// smooth edges).
+// it draws (1 to kMaxRenderScale), and 1, or 2 for smooth edges (four coverage
+// samples a pixel).
 double sysRenderScale();
 int sysRenderSamples();
 

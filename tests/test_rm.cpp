@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/reference_scene.h"
 #include "display/display.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/rm/raster.h"
@@ -361,6 +362,24 @@ TEST(RetainedModePixels, AnyNumberOfWorkersAndBothPixelLoopsDrawTheSamePicture) 
     vtSetRenderScale(1.0);
 }
 
+// At one sample a pixel the benchmarks' reference scene (textures, decals,
+// translucent layers, every mip level) is drawn as it always has been, with
+// either pixel loop, in WebAssembly too: the same FNV-1a of its pixels.
+TEST(RetainedModePixels, ReferenceSceneIsDrawnAsAlways) {
+    refscene::ReferenceScene scene;
+    scene.pass();  // its first frame, as bench_render --picture writes it
+    const bool wasWide = rm::rasterWide();
+    for (const bool wide : {true, false}) {
+        if (rm::rasterUseWide(wide) != wide) continue;  // no eight-pixel loop on this processor
+        const uint32_t* pixels = scene.still();
+        uint64_t h = 14695981039346656037ull;
+        for (int i = 0; i < 640 * 480; i++)
+            for (int k = 0; k < 4; k++) h = (h ^ ((pixels[i] >> (8 * k)) & 255)) * 1099511628211ull;
+        EXPECT_EQ(h, 0x11d30fd7132f7175ull) << (wide ? "eight-pixel loop" : "one-pixel loop");
+    }
+    rm::rasterUseWide(wasWide);
+}
+
 // Every pixel a triangle draws, with either pixel loop and drawn whole or in
 // bands of rows, is the one whose centre its three edge functions, evaluated
 // at that pixel alone, put inside (top-left rule): slivers, nearly level
@@ -691,7 +710,7 @@ TEST(RetainedModeFullScreen, SmoothEdgesAreGreyOnlyAlongEdges) {
 }
 
 // At the largest render scale the flip shows the 3D drawn at 2880 x 2160, with
-// 2 x 2 samples too (a 5760 x 4320 drawing averaged down): the quad that
+// smooth edges too (four samples a pixel, resolved): the quad that
 // covers 448 x 448 pixels of 640 x 480 covers 2016 x 2016, its edges on
 // pixel boundaries, so no pixel is grey.
 TEST(RetainedModeFullScreen, TheLargestRenderScaleDraws2880x2160) {

@@ -18,6 +18,52 @@ constexpr int sampleReach() {
 }
 constexpr int kSampleReach = sampleReach();
 
+// The attribute planes of a triangle from its snapped positions (in
+// sixteenths of a pixel): depth, texture coordinates and colour.
+void setUpPlanes(const int64_t X[3], const int64_t Y[3], const RVert& a, const RVert& b, const RVert& c,
+                 const MipChain* tex, unsigned flags, RasterSetup& s) {
+    const float fx0 = X[0] / 16.0f, fy0 = Y[0] / 16.0f;
+    const float dx1 = X[1] / 16.0f - fx0, dy1 = Y[1] / 16.0f - fy0;
+    const float dx2 = X[2] / 16.0f - fx0, dy2 = Y[2] / 16.0f - fy0;
+    const float inv = 1.0f / (dx1 * dy2 - dx2 * dy1);
+    auto plane = [&](float a0, float a1, float a2, float& base, float& ddx, float& ddy) {
+        float d1 = a1 - a0, d2 = a2 - a0;
+        ddx = (d1 * dy2 - d2 * dy1) * inv;
+        ddy = (d2 * dx1 - d1 * dx2) * inv;
+        base = a0 - ddx * (fx0 - 0.5f) - ddy * (fy0 - 0.5f);
+    };
+    plane(a.q, b.q, c.q, s.q0, s.qdx, s.qdy);
+    if (flags & kTex) {
+        // Textures repeat: move the coordinates by whole periods so the
+        // smallest lies in [0, 1), keeping the sampling arithmetic small.
+        // Coordinates in texels of level 0.
+        float du = std::floor(std::min({a.u, b.u, c.u})), dv = std::floor(std::min({a.v, b.v, c.v}));
+        const float W0 = (float)tex->lv[0].w, H0 = (float)tex->lv[0].h;
+        plane((a.u - du) * W0 * a.q, (b.u - du) * W0 * b.q, (c.u - du) * W0 * c.q, s.s0, s.sdx, s.sdy);
+        plane((a.v - dv) * H0 * a.q, (b.v - dv) * H0 * b.q, (c.v - dv) * H0 * c.q, s.t0, s.tdx, s.tdy);
+        s.tex = tex;
+        s.maxLevel = tex->levels - 1;
+    } else {
+        s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
+        s.tex = nullptr;
+        s.maxLevel = 0;
+    }
+    for (int k = 0; k < 4; k++) {
+        if (a.c[k] == b.c[k] && a.c[k] == c.c[k]) {  // the usual case: one colour for the face
+            s.c0[k] = a.c[k];
+            s.cdx[k] = s.cdy[k] = 0.0f;
+        } else {
+            plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
+        }
+    }
+    if (!(flags & kTex))  // the colour itself is written: back to 0..255
+        for (int k = 0; k < 3; k++) {
+            s.c0[k] *= 255.0f / 256.0f;
+            s.cdx[k] *= 255.0f / 256.0f;
+            s.cdy[k] *= 255.0f / 256.0f;
+        }
+}
+
 }  // namespace
 
 bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
@@ -60,47 +106,7 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
         s.V[e] = -dy * (8 - X[i]) + dx * ((int64_t)s.yStart * 16 + 8 - Y[i]) - (topLeft ? 0 : 1);
     }
 
-    // Attribute planes from the snapped positions.
-    const float fx0 = X[0] / 16.0f, fy0 = Y[0] / 16.0f;
-    const float dx1 = X[1] / 16.0f - fx0, dy1 = Y[1] / 16.0f - fy0;
-    const float dx2 = X[2] / 16.0f - fx0, dy2 = Y[2] / 16.0f - fy0;
-    const float inv = 1.0f / (dx1 * dy2 - dx2 * dy1);
-    auto plane = [&](float a0, float a1, float a2, float& base, float& ddx, float& ddy) {
-        float d1 = a1 - a0, d2 = a2 - a0;
-        ddx = (d1 * dy2 - d2 * dy1) * inv;
-        ddy = (d2 * dx1 - d1 * dx2) * inv;
-        base = a0 - ddx * (fx0 - 0.5f) - ddy * (fy0 - 0.5f);
-    };
-    plane(a.q, b.q, c.q, s.q0, s.qdx, s.qdy);
-    if (flags & kTex) {
-        // Textures repeat: move the coordinates by whole periods so the
-        // smallest lies in [0, 1), keeping the sampling arithmetic small.
-        // Coordinates in texels of level 0.
-        float du = std::floor(std::min({a.u, b.u, c.u})), dv = std::floor(std::min({a.v, b.v, c.v}));
-        const float W0 = (float)tex->lv[0].w, H0 = (float)tex->lv[0].h;
-        plane((a.u - du) * W0 * a.q, (b.u - du) * W0 * b.q, (c.u - du) * W0 * c.q, s.s0, s.sdx, s.sdy);
-        plane((a.v - dv) * H0 * a.q, (b.v - dv) * H0 * b.q, (c.v - dv) * H0 * c.q, s.t0, s.tdx, s.tdy);
-        s.tex = tex;
-        s.maxLevel = tex->levels - 1;
-    } else {
-        s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
-        s.tex = nullptr;
-        s.maxLevel = 0;
-    }
-    for (int k = 0; k < 4; k++) {
-        if (a.c[k] == b.c[k] && a.c[k] == c.c[k]) {  // the usual case: one colour for the face
-            s.c0[k] = a.c[k];
-            s.cdx[k] = s.cdy[k] = 0.0f;
-        } else {
-            plane(a.c[k], b.c[k], c.c[k], s.c0[k], s.cdx[k], s.cdy[k]);
-        }
-    }
-    if (!(flags & kTex))  // the colour itself is written: back to 0..255
-        for (int k = 0; k < 3; k++) {
-            s.c0[k] *= 255.0f / 256.0f;
-            s.cdx[k] *= 255.0f / 256.0f;
-            s.cdy[k] *= 255.0f / 256.0f;
-        }
+    setUpPlanes(X, Y, a, b, c, tex, flags, s);
     s.flags = flags & 31;
     return true;
 }

@@ -35,7 +35,7 @@ void vtSetFrameHook(std::function<void(int64_t ticks, const uint32_t* pixels, in
 // 2.25 for 1440 x 1080, 4.5 for 2880 x 2160), and the display is that large:
 // 2D pictures are enlarged smoothly.
 void vtSetRenderScale(double scale);
-// 2: full-screen 3D is drawn with 2 x 2 samples a pixel (smooth edges); 1: not.
+// 2: full-screen 3D is drawn with smooth edges (four coverage samples a pixel); 1: not.
 void vtSetRenderSamples(int samples);
 
 // Called once when the process ends, before it exits, with the exit code.

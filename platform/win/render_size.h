@@ -60,7 +60,7 @@ private:
 // real display: full-screen 3D drawn at the display's own size (2.25 times
 // 640 x 480 on a 1080-line screen, 4.5 on a 2160-line one), smaller while
 // passes run long (ScaleChooser); VELKOR_SCALE (1 to 4.5) fixes the size and
-// VELKOR_AA=1 smooths the edges (2 x 2 samples a pixel). Both are read, and a
+// VELKOR_AA=1 smooths the edges (four coverage samples a pixel). Both are read, and a
 // value not understood is named, when the program starts.
 class RenderSize {
 public:
