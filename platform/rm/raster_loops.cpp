@@ -47,7 +47,7 @@ WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
     firstSpan(s, span[0]);
     span[1] = span[0];
     prepareWideTriangle(s, span[0], c[0]);
-    c[1] = c[0];
+    prepareWideTriangle(s, span[0], c[1]);  // cheaper than copying c[0]
     // Rows two at a time: short spans pair up across rows.
     for (int y = s.yStart; y <= s.yEnd; y += 2) {
         int64_t xl[2], xr[2];
