@@ -226,11 +226,11 @@ WIDE_STEP void drawSamplesGroup(const Span& r, const WideSpan& c, const SampleSp
     }
 }
 
-template <unsigned F>
-void drawSampleRowsPixels(const RTarget& t, const Setup& s) {
+// Each row's span and samples, handed to draw(span, ss).
+template <unsigned F, class Draw>
+__attribute__((always_inline)) inline void forEachSampleSpan(const RTarget& t, const Setup& s, Span& span,
+                                                             Draw&& draw) {
     SampleRows rows(s);
-    Span span;
-    firstSpan(s, span);
     SampleSpan ss;
     ss.plane = t.plane;
     ss.moved = rows.moved;
@@ -239,29 +239,28 @@ void drawSampleRowsPixels(const RTarget& t, const Setup& s) {
         int64_t xl, xr;
         if (!rows.row(s, y, xl, xr, ss)) continue;
         spanAt<F>(t, s, y, xl, xr, span);
-        drawSamplesPixels<F>(s, span, ss);
+        draw(span, ss);
     }
+}
+
+template <unsigned F>
+void drawSampleRowsPixels(const RTarget& t, const Setup& s) {
+    Span span;
+    firstSpan(s, span);
+    forEachSampleSpan<F>(t, s, span, [&](const Span& r, const SampleSpan& ss) { drawSamplesPixels<F>(s, r, ss); });
 }
 
 // The same rows with the eight-pixel loop; flat colour only.
 template <unsigned F>
 WIDE void drawSampleRowsWide(const RTarget& t, const Setup& s) {
-    SampleRows rows(s);
     Span span;
     WideSpan c;
     firstSpan(s, span);
     prepareWideTriangle(s, span, c);
-    SampleSpan ss;
-    ss.plane = t.plane;
-    ss.moved = rows.moved;
-    ss.moves = &rows.moves;
-    for (int y = s.yStart; y <= s.yEnd; y++) {
-        int64_t xl, xr;
-        if (!rows.row(s, y, xl, xr, ss)) continue;
-        spanAt<F>(t, s, y, xl, xr, span);
-        prepareWide<F>(s, span, c);
-        for (int g = 0; g < span.n; g += 8) drawSamplesGroup<F>(span, c, ss, g);
-    }
+    forEachSampleSpan<F>(t, s, span, [&](const Span& r, const SampleSpan& ss) WIDE {
+        prepareWide<F>(s, r, c);
+        for (int g = 0; g < r.n; g += 8) drawSamplesGroup<F>(r, c, ss, g);
+    });
 }
 
 template <unsigned F>
