@@ -6,6 +6,7 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 #include "platform/ddraw/ddraw.h"
@@ -157,6 +158,13 @@ struct ReferenceScene {
         tex1->Release();
         tex2->Release();
         tex3->Release();
+    }
+    ~ReferenceScene() {
+        for (auto it = frames.rbegin(); it != frames.rend(); ++it) (*it)->Release();
+        for (auto it = meshes.rbegin(); it != meshes.rend(); ++it) (*it)->Release();
+        for (IDirect3DRMObject* o : std::initializer_list<IDirect3DRMObject*>{viewport, camera, root, device, rm2, d3drm})
+            o->Release();
+        back->Release(), primary->Release(), dd->Release();
     }
     IDirect3DRMFrame* add(IDirect3DRMMeshBuilder* m, IDirect3DRMFrame* parent, float x, float y, float z) {
         IDirect3DRMFrame* f = nullptr;
