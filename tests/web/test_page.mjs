@@ -63,23 +63,32 @@ await test('LivePlaysFromTheDialogToEscape', () => withPage(web, async (logs) =>
 // `?shot=T` leaves the frame velkor-capture --shot T writes, pixel for pixel:
 // the loading screen, scene 1 and scene 2 with their 2D pictures.
 await test('ShotsEqualTheNativeFrames', async () => {
-  for (const at of [3, 28, 52]) {
-    const file = join(scratch, `native${at}.png`);
-    execFileSync(join(native, 'velkor-capture'), ['--shot', `${at}:${file}`], { cwd: ROOT, stdio: 'inherit' });
+  // At 640 x 480, and at 1440 x 1080 with smooth edges.
+  const shots = [{ at: 3 }, { at: 28 }, { at: 52 }, { at: 28, query: '&scale=2.25&aa', args: ['--scale', '2.25', '--aa'] }];
+  for (const { at, query = '', args = [] } of shots) {
+    const file = join(scratch, `native${at}${args.length ? '-hd' : ''}.png`);
+    execFileSync(join(native, 'velkor-capture'), [...args, '--shot', `${at}:${file}`], { cwd: ROOT, stdio: 'inherit' });
     const expected = decodePng(readFileSync(file));
     await withPage(web, async (logs) => {
       const { page } = logs;
-      await waitForState(page, 'shot', 180000);
+      await waitForState(page, 'shot', args.length ? 600000 : 180000);
       const got = await canvasPixels(page);
       check(got.width === expected.width && got.height === expected.height,
             `the shot at ${at} s is ${expected.width} x ${expected.height} (${got.width} x ${got.height})`);
-      let differing = 0;
-      for (let i = 0; i < got.rgba.length && i < expected.rgba.length; i += 4)
-        if (got.rgba[i] !== expected.rgba[i] || got.rgba[i + 1] !== expected.rgba[i + 1] ||
-            got.rgba[i + 2] !== expected.rgba[i + 2]) differing++;
-      check(differing === 0, `the shot at ${at} s equals the native frame (${differing} pixels differ)`);
+      let differing = 0, most = 0;
+      for (let i = 0; i < got.rgba.length && i < expected.rgba.length; i += 4) {
+        const apart = Math.max(...[0, 1, 2].map((c) => Math.abs(got.rgba[i + c] - expected.rgba[i + c])));
+        differing += apart > 0;
+        most = Math.max(most, apart);
+      }
+      // With smooth edges one pixel of the 1,555,200 at 28 s is a step apart
+      // in one channel (green 146 here, 145 natively), not yet explained:
+      // allowed, and no more.
+      const allowed = args.length ? 1 : 0;
+      check(differing <= allowed && most <= 1,
+            `the shot at ${at} s${query} equals the native frame (${differing} pixels differ, by ${most} at most)`);
       check(problems(logs).length === 0, `no error in the console: ${problems(logs).join('; ')}`);
-    }, { path: `index.html?shot=${at}` });
+    }, { path: `index.html?shot=${at}${query}` });
   }
 });
 
