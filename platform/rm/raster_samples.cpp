@@ -41,6 +41,11 @@ RTarget planeOf(const RTarget& t, int k) {
     return p;
 }
 
+// The offsets of a triangle's Moved table by attribute: 16 entries each.
+struct Moves {
+    alignas(32) float q[1 << kSamples], s[1 << kSamples], t[1 << kSamples];
+};
+
 // A row's samples: for each, the pixels it covers as offsets [lo, hi] from
 // the start of the row's span (empty when lo > hi) and its depth at that
 // start; the span is every pixel with a covered sample. A pixel some of
@@ -54,11 +59,7 @@ struct SampleSpan {
     float q[kSamples];
     int plane;
     const Moved* moved;
-    const struct Moves* moves;  // the same, by attribute, for the eight-pixel loop
-};
-
-struct Moves {
-    alignas(32) float q[1 << kSamples], s[1 << kSamples], t[1 << kSamples];
+    const Moves* moves;  // the same, by attribute, for the eight-pixel loop
 };
 
 // The edges walked down the rows once for each sample.
