@@ -81,9 +81,11 @@ await test('ShotsEqualTheNativeFrames', async () => {
         differing += apart > 0;
         most = Math.max(most, apart);
       }
-      // With smooth edges one pixel of the 1,555,200 at 28 s is a step apart
-      // in one channel (green 146 here, 145 natively), not yet explained:
-      // allowed, and no more.
+      // At 1440 x 1080 one pixel of the 1,555,200 at 28 s is a step apart
+      // in one channel (green 146 here, 145 natively), with smooth edges and
+      // without; both native pixel loops, GCC and clang give 145. Not yet
+      // explained (the C libraries' sin and cos may differ by a unit in the
+      // last place): allowed, and no more.
       const allowed = args.length ? 1 : 0;
       check(differing <= allowed && most <= 1,
             `the shot at ${at} s${query} equals the native frame (${differing} pixels differ, by ${most} at most)`);
