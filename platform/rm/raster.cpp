@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/rm/raster.h"
+#include "platform/rm/raster_edges.h"
 #include "platform/rm/raster_internal.h"
 
 namespace rm {
@@ -104,6 +105,9 @@ bool rasterSetup(const RTarget& t, const RVert& a, const RVert& b, const RVert& 
         s.S[e] = -16 * dy;
         s.dV[e] = 16 * dx;
         s.V[e] = -dy * (8 - X[i]) + dx * ((int64_t)s.yStart * 16 + 8 - Y[i]) - (topLeft ? 0 : 1);
+        const int64_t size = s.S[e] < 0 ? -s.S[e] : s.S[e];
+        s.rowStep[e] = size ? raster::floorDiv(s.dV[e], size) : 0;
+        s.rowRem[e] = s.dV[e] - s.rowStep[e] * size;
     }
 
     setUpPlanes(X, Y, a, b, c, tex, flags, s);

@@ -89,6 +89,9 @@ struct RasterSetup {
     int yStart, yEnd;  // inclusive rows; none when yEnd < yStart
     int x0, x1;        // clip columns, x1 inclusive
     int64_t V[3], dV[3], S[3];
+    // For each edge with S != 0: dV over |S|, floored, and the remainder:
+    // how its column moves a row down.
+    int64_t rowStep[3], rowRem[3];
     // attribute planes: value at pixel (x, y) = base + dx * x + dy * y (pixel
     // centres folded in); s and t are in texels of level 0, divided by depth.
     float q0, qdx, qdy, s0, sdx, sdy, t0, tdx, tdy;

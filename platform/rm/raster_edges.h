@@ -51,15 +51,20 @@ struct EdgeWalk {
         const int order[4] = {left[0], left[nl - 1], right[0], right[nr - 1]};
         for (int i = 0; i < 4; i++) {
             const int k = order[i];
-            const int64_t v = s.V[k], dV = s.dV[k];
+            if ((i == 1 || i == 3) && k == order[i - 1]) {  // the padding: the edge before again
+                col[i] = col[i - 1], e[i] = e[i - 1], size[i] = size[i - 1];
+                rem[i] = rem[i - 1], step[i] = step[i - 1], carry[i] = carry[i - 1];
+                continue;
+            }
+            const int64_t v = s.V[k];
             const bool isLeft = i < 2;
             size[i] = isLeft ? s.S[k] : -s.S[k];
             // The first column x with v + S x >= 0, or the last.
             col[i] = isLeft ? -floorDiv(v, size[i]) : floorDiv(v, size[i]);
             e[i] = v + s.S[k] * col[i];
-            const int64_t q = floorDiv(dV, size[i]);
-            rem[i] = dV - q * size[i];
-            step[i] = isLeft ? -q : q;
+            // The move a row down, from the set-up: dV over |S|, floored, and the rest.
+            rem[i] = s.rowRem[k];
+            step[i] = isLeft ? -s.rowStep[k] : s.rowStep[k];
             carry[i] = isLeft ? -1 : 1;
         }
     }
