@@ -69,9 +69,15 @@ struct SampleRows {
     Moved moved[1 << kSamples];
     Moves moves;
 
+    // The set-up as each sample sees it, made once for the walks and depths.
     template <size_t... K>
-    SampleRows(const Setup& s, std::index_sequence<K...>) : walk{EdgeWalk(atSample(s, (int)K))...} {
-        for (int k = 0; k < kSamples; k++) q0[k] = atSample(s, k).q0;
+    static std::array<Setup, kSamples> samplesOf(const Setup& s, std::index_sequence<K...>) {
+        return {atSample(s, (int)K)...};
+    }
+    template <size_t... K>
+    SampleRows(const Setup& s, const std::array<Setup, kSamples>& at, std::index_sequence<K...>)
+        : walk{EdgeWalk(at[K])...} {
+        for (int k = 0; k < kSamples; k++) q0[k] = at[k].q0;
         for (unsigned mask = 0; mask < (1u << kSamples); mask++) {
             int sx = 0, sy = 0, n = 0;
             for (int k = 0; k < kSamples; k++)
@@ -85,7 +91,8 @@ struct SampleRows {
             moves.q[mask] = m.q, moves.s[mask] = m.s, moves.t[mask] = m.t;
         }
     }
-    explicit SampleRows(const Setup& s) : SampleRows(s, std::make_index_sequence<kSamples>{}) {}
+    explicit SampleRows(const Setup& s)
+        : SampleRows(s, samplesOf(s, std::make_index_sequence<kSamples>{}), std::make_index_sequence<kSamples>{}) {}
 
     // The current row's span [xl, xr] and its samples; false when no sample
     // of the row is covered. Moves on to the next row.
