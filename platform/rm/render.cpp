@@ -59,26 +59,26 @@ void Viewport::emit(Batch& out, const TV& a, const TV& b, const TV& c, const flo
         r.v = p.v;
         for (int i = 0; i < 4; i++) r.c[i] = colour[i];
     };
-    if (translucent && (device->renderMode & D3DRMRENDERMODE_SORTEDTRANSPARENCY)) {
-        // Cheap cull before queueing; the rasterizer culls exactly.
-        float area = (b.sx - a.sx) * (c.sy - a.sy) - (c.sx - a.sx) * (b.sy - a.sy);
-        if (area <= 0) return;
+    const bool queue = translucent && (device->renderMode & D3DRMRENDERMODE_SORTEDTRANSPARENCY);
+    // Cheap cull before queueing; the rasterizer culls exactly.
+    if (queue && (b.sx - a.sx) * (c.sy - a.sy) - (c.sx - a.sx) * (b.sy - a.sy) <= 0) return;
+    RVert ra, rb, rc;
+    make(a, ra);
+    make(b, rb);
+    make(c, rc);
+    if (queue) {
+        // Set up now, in parallel; only their order waits for the sorted pass.
         Queued& qd = out.queued.emplace_back();
-        make(a, qd.v[0]);
-        make(b, qd.v[1]);
-        make(c, qd.v[2]);
-        qd.tex = tex;
-        qd.flags = flags;
+        if (!rasterSetup(target, ra, rb, rc, tex, flags, qd.setup) || qd.setup.yEnd < qd.setup.yStart) {
+            out.queued.pop_back();
+            return;
+        }
         float z = (a.z + b.z + c.z) * (1.0f / 3.0f);
         uint32_t bits;
         memcpy(&bits, &z, 4);
         qd.farness = ~bits;
         return;
     }
-    RVert ra, rb, rc;
-    make(a, ra);
-    make(b, rb);
-    make(c, rc);
     RasterSetup& s = out.setups.emplace_back();
     if (!rasterSetup(target, ra, rb, rc, tex, flags, s) || s.yEnd < s.yStart) out.setups.pop_back();
 }
@@ -218,42 +218,86 @@ void Viewport::setUpBatch(Batch& b) {
         else if (!(p.out & q.out & r.out))
             clipAndEmit(b, p, q, r, any, colour, tex, flags, translucent);
     }
+    binBatch(b);
 }
 
-// Sets up part of the sorted translucent triangles; one that is culled or
-// has no rows is left with none.
-void Viewport::setUpTranslucent(int part) {
-    const size_t from = (size_t)part * kSortedPart, to = std::min(from + kSortedPart, device->order.size());
-    for (size_t i = from; i < to; i++) {
-        const uint64_t place = device->order[i];
-        const Queued& qd = device->batches[(uint32_t)place >> 16].queued[place & 0xFFFF];
-        RasterSetup& s = device->sorted[i];
-        if (!rasterSetup(target, qd.v[0], qd.v[1], qd.v[2], qd.tex, qd.flags, s)) s.yEnd = s.yStart - 1;
+// Lists the run's set-ups band by band, in their order.
+void Viewport::binBatch(Batch& b) const {
+    auto& start = b.bandStart;
+    start.assign((size_t)bands() + 1, 0);
+    for (const RasterSetup& t : b.setups)
+        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) start[band + 1]++;
+    for (size_t band = 1; band < start.size(); band++) start[band] += start[band - 1];
+    b.inBand.resize(start.back());
+    for (uint32_t i = 0; i < b.setups.size(); i++) {
+        const RasterSetup& t = b.setups[i];
+        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) b.inBand[start[band]++] = i;
     }
+    for (size_t band = start.size() - 1; band > 0; band--) start[band] = start[band - 1];  // back to the starts
+    start[0] = 0;
+}
+
+// Puts the translucent triangles in drawing order, farthest first, ties in
+// the order they came, and bins them to the bands.
+void Viewport::sortTranslucent() {
+    // Keyed by farness, then place: run (16 bits) and index in it (16 bits;
+    // a run's 256 triangles clip to at most 3,584). The keys are made in
+    // order of place, so a stable sort on farness alone orders them fully:
+    // by its four bytes from the lowest, skipping a byte all keys share.
+    auto& order = device->order;
+    auto& other = device->sorting;
+    order.clear();
+    for (uint32_t b = 0; b < device->batchCount; b++) {
+        const auto& queued = device->batches[b].queued;
+        for (uint32_t i = 0; i < queued.size(); i++)
+            order.push_back((uint64_t)queued[i].farness << 32 | b << 16 | i);
+    }
+    other.resize(order.size());
+    for (int shift = 32; shift < 64 && !order.empty(); shift += 8) {
+        uint32_t count[257] = {};
+        for (uint64_t key : order) count[((key >> shift) & 255) + 1]++;
+        if (count[((order[0] >> shift) & 255) + 1] == order.size()) continue;
+        for (int d = 1; d < 257; d++) count[d] += count[d - 1];
+        for (uint64_t key : order) other[count[(key >> shift) & 255]++] = key;
+        order.swap(other);
+    }
+    auto& start = device->bandStart;
+    auto& binned = device->binned;
+    start.assign((size_t)bands() + 1, 0);
+    auto setupAt = [&](uint64_t key) -> const RasterSetup& {
+        return device->batches[(uint32_t)key >> 16].queued[key & 0xFFFF].setup;
+    };
+    for (uint64_t key : order) {
+        const RasterSetup& t = setupAt(key);
+        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) start[band + 1]++;
+    }
+    for (size_t band = 1; band < start.size(); band++) start[band] += start[band - 1];
+    binned.resize(start.back());
+    for (uint64_t key : order) {
+        const RasterSetup& t = setupAt(key);
+        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) binned[start[band]++] = &t;
+    }
+    for (size_t band = start.size() - 1; band > 0; band--) start[band] = start[band - 1];
+    start[0] = 0;
 }
 
 void Viewport::drawBands() {
-    const int bands = (target.y1 - target.y0 + kBandRows - 1) / kBandRows;
-    const auto& drawn = device->drawn;
-    auto& start = device->bandStart;
-    auto& binned = device->binned;
-    start.assign((size_t)bands + 1, 0);
-    auto bandOf = [&](int row) { return (row - target.y0) / kBandRows; };
-    for (const RasterSetup* t : drawn)
-        for (int b = bandOf(t->yStart); b <= bandOf(t->yEnd); b++) start[b + 1]++;
+    const int n = bands();
+    auto& load = device->bandLoad;
+    load.assign((size_t)n, 0);
+    for (int band = 0; band < n; band++) {
+        load[band] = device->bandStart[band + 1] - device->bandStart[band];
+        for (size_t b = 0; b < device->batchCount; b++) {
+            const auto& start = device->batches[b].bandStart;
+            load[band] += start[band + 1] - start[band];
+        }
+    }
     auto& order = device->bandOrder;
-    order.resize(bands);
-    for (int b = 0; b < bands; b++) order[b] = b;
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return start[a + 1] != start[b + 1] ? start[a + 1] > start[b + 1] : a < b;
-    });
-    for (int b = 0; b < bands; b++) start[b + 1] += start[b];
-    binned.resize(start[bands]);
-    for (const RasterSetup* t : drawn)
-        for (int b = bandOf(t->yStart); b <= bandOf(t->yEnd); b++) binned[start[b]++] = t;
-    for (int b = bands; b > 0; b--) start[b] = start[b - 1];  // back to the bands' starts
-    start[0] = 0;
-    runParts(bands, [](void* self, int part) {
+    order.resize(n);
+    for (int band = 0; band < n; band++) order[band] = band;
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return load[a] != load[b] ? load[a] > load[b] : a < b; });
+    runParts(n, [](void* self, int part) {
         auto* v = static_cast<Viewport*>(self);
         v->drawBand((int)v->device->bandOrder[part]);
     }, this);
@@ -264,6 +308,11 @@ void Viewport::drawBand(int band) {
     if (clearing) clearDepthRows(target, y0, y1);
     if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
+    for (size_t b = 0; b < device->batchCount; b++) {
+        const Batch& run = device->batches[b];
+        for (uint32_t i = run.bandStart[band]; i < run.bandStart[band + 1]; i++)
+            rasterRows(target, run.setups[run.inBand[i]], y0, y1);
+    }
     const auto& binned = device->binned;
     for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
         rasterRows(target, *binned[i], y0, y1);
@@ -341,25 +390,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         v->setUpBatch(v->device->batches[part]);
     }, this);
     // Translucent faces last, farthest first; ties in the order they came.
-    auto& order = device->order;
-    order.clear();
-    // Keyed by farness, then place: run (16 bits) and index in it (16 bits;
-    // a run's 256 triangles clip to at most 3,584).
-    for (uint32_t b = 0; b < device->batchCount; b++) {
-        const auto& queued = device->batches[b].queued;
-        for (uint32_t i = 0; i < queued.size(); i++)
-            order.push_back((uint64_t)queued[i].farness << 32 | b << 16 | i);
-    }
-    std::sort(order.begin(), order.end());
-    device->sorted.resize(order.size());
-    runParts((int)((order.size() + kSortedPart - 1) / kSortedPart),
-             [](void* self, int part) { static_cast<Viewport*>(self)->setUpTranslucent(part); }, this);
-    auto& drawn = device->drawn;
-    drawn.clear();
-    for (size_t b = 0; b < device->batchCount; b++)
-        for (const RasterSetup& t : device->batches[b].setups) drawn.push_back(&t);
-    for (const RasterSetup& t : device->sorted)
-        if (t.yStart <= t.yEnd) drawn.push_back(&t);
+    sortTranslucent();
     if (device->detailed()) {  // rows of the drawing outside the viewport
         for (int row = 0; row < target.y0; row++) device->enlargeShownRow(row);
         for (int row = target.y1; row < device->drawHeight; row++) device->enlargeShownRow(row);

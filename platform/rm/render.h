@@ -17,10 +17,8 @@ struct TV {  // a vertex in view space, with its projection
     float sx, sy, q;
 };
 
-struct Queued {  // a translucent triangle waiting for the sorted pass
-    RVert v[3];
-    const MipChain* tex;
-    unsigned flags;
+struct Queued {  // a translucent triangle set up, waiting for the sorted pass
+    RasterSetup setup;
     uint32_t farness;  // ~ the bits of its mean depth: smaller is farther
 };
 
@@ -33,14 +31,17 @@ struct DrawItem {  // a mesh in one frame, in view coordinates
 };
 
 // A run of one mesh's triangles, set up on a worker: the vertices they use in
-// view space, then their set-ups in drawing order and the translucent ones
-// kept for the sorted pass. Kept from frame to frame with their storage.
+// view space, then their set-ups in drawing order, binned to the bands of
+// rows they reach, and the translucent ones kept for the sorted pass. Kept
+// from frame to frame with their storage.
 struct alignas(64) Batch {  // its own cache lines: workers fill neighbouring runs at once
     const DrawItem* item = nullptr;
     uint32_t first = 0, count = 0;  // triangles [first, first + count)
     uint32_t lowest = 0;            // verts[i] is the mesh's vertex lowest + i
     std::vector<TV> verts;
     std::vector<RasterSetup> setups;
+    // Band b draws setups[inBand[i]] for i in [bandStart[b], bandStart[b + 1]).
+    std::vector<uint32_t> bandStart, inBand;
     std::vector<Queued> queued;
 };
 
@@ -57,13 +58,14 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<Batch> batches;  // the first `batchCount` are this frame's
     size_t batchCount = 0;
     // Translucent triangles in drawing order (farthest first): their places
-    // in the batches, then their set-ups.
-    std::vector<uint64_t> order;
-    std::vector<RasterSetup> sorted;
-    // The frame's set-ups in drawing order, and their bands of rows (busiest
-    // band first, so that no worker is left with a long one at the end).
-    std::vector<const RasterSetup*> drawn, binned;
-    std::vector<uint32_t> bandStart, bandOrder;
+    // in the batches (and room to sort them), then their set-ups binned to
+    // the bands of rows: band b draws binned[i] for i in [bandStart[b],
+    // bandStart[b + 1]) after the batches' triangles.
+    std::vector<uint64_t> order, sorting;
+    std::vector<const RasterSetup*> binned;
+    std::vector<uint32_t> bandStart;
+    // The bands, busiest first, so that no worker is left with a long one at the end.
+    std::vector<uint32_t> bandOrder, bandLoad;
     // A viewport's clear of the depth buffer waits for its pass, which clears
     // each band's rows just before drawing them, while they are in the cache.
     // `depthClear` is that rectangle (color unused) when `depthPending`.
@@ -279,20 +281,21 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
 
     // Meshes are cut into runs of at most this many triangles, set up in
     // parallel; the order of the set-ups is the order of the runs. Small
-    // enough that the workers finish together; the sorted translucent
-    // triangles are set up in parts of kSortedPart.
+    // enough that the workers finish together.
     static constexpr uint32_t kBatchTriangles = 256;
-    static constexpr uint32_t kSortedPart = 128;
     static constexpr size_t kMaxBatches = 65536;  // 16 million triangles a frame
 
     bool visible(const DrawItem& d) const;
     void batchMeshes();
     void setUpBatch(Batch& b);
-    void setUpTranslucent(int part);
+    void binBatch(Batch& b) const;
+    void sortTranslucent();
 
     // Bands of rows are drawn in parallel, each with the triangles that reach
     // it, in drawing order; a triangle is drawn band by band exactly as whole.
     static constexpr int kBandRows = 16;
+    int bands() const { return (target.y1 - target.y0 + kBandRows - 1) / kBandRows; }
+    int bandOf(int row) const { return (row - target.y0) / kBandRows; }
 
     void drawBands();
 
