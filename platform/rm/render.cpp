@@ -304,7 +304,7 @@ void Viewport::drawBands() {
 }
 
 void Viewport::drawBand(int band) {
-    const int y0 = target.y0 + band * kBandRows, y1 = std::min(y0 + kBandRows, target.y1);
+    const int y0 = target.y0 + band * bandRows, y1 = std::min(y0 + bandRows, target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
     if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
@@ -356,6 +356,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     if (!target.color) return D3DRM_OK;
     clipRect(target);
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
+    bandRows = std::max(16, kBandPixels / (target.x1 - target.x0));
     wakeWorkers();
     // A waiting clear of this rectangle is done by the bands as they are drawn.
     const RTarget& c = device->depthClear;

@@ -232,7 +232,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         device->depthPending = true;
         if (device->clipper) {  // the device's own picture, cleared band by band on the workers
             target = t;
-            runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
+            runParts((t.y1 - t.y0 + kFillRows - 1) / kFillRows, [](void* self, int band) {
                 static_cast<Viewport*>(self)->clearColourBand(band);
             }, this);
         }
@@ -247,7 +247,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     }
     void clearColourBand(int band) {
         const RTarget& t = target;
-        for (int row = t.y0 + band * kBandRows; row < std::min(t.y0 + (band + 1) * kBandRows, t.y1); row++)
+        for (int row = t.y0 + band * kFillRows; row < std::min(t.y0 + (band + 1) * kFillRows, t.y1); row++)
             for (int k = 0; k < t.samples; k++) {
                 uint32_t* at = t.color + (size_t)row * t.pitch + (size_t)k * t.plane;
                 std::fill(at + t.x0, at + t.x1, 0u);
@@ -258,9 +258,9 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         if (!device->depthPending) return;
         device->depthPending = false;
         const RTarget& t = device->depthClear;
-        runParts((t.y1 - t.y0 + kBandRows - 1) / kBandRows, [](void* self, int band) {
+        runParts((t.y1 - t.y0 + kFillRows - 1) / kFillRows, [](void* self, int band) {
             const RTarget& c = static_cast<Device*>(self)->depthClear;
-            clearDepthRows(c, c.y0 + band * kBandRows, c.y0 + (band + 1) * kBandRows);
+            clearDepthRows(c, c.y0 + band * kFillRows, c.y0 + (band + 1) * kFillRows);
         }, device);
     }
 
@@ -293,9 +293,16 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
 
     // Bands of rows are drawn in parallel, each with the triangles that reach
     // it, in drawing order; a triangle is drawn band by band exactly as whole.
-    static constexpr int kBandRows = 16;
-    int bands() const { return (target.y1 - target.y0 + kBandRows - 1) / kBandRows; }
-    int bandOf(int row) const { return (row - target.y0) / kBandRows; }
+    // A band is about kBandPixels pixels, and at least 16 rows: each triangle
+    // a band cuts is set up again for it, which at 640 x 480 cost more than
+    // 32-row bands lose in balance, while at larger sizes the bands' pixels
+    // must stay in the processor's cache.
+    static constexpr int kBandPixels = 20480;
+    int bandRows = 16;
+    int bands() const { return (target.y1 - target.y0 + bandRows - 1) / bandRows; }
+    int bandOf(int row) const { return (row - target.y0) / bandRows; }
+    // Fills of the colour and depth buffers are shared out in bands of this many rows.
+    static constexpr int kFillRows = 16;
 
     void drawBands();
 
