@@ -304,7 +304,7 @@ void Viewport::drawBands() {
 }
 
 void Viewport::drawBand(int band) {
-    const int y0 = target.y0 + band * bandRows, y1 = std::min(y0 + bandRows, target.y1);
+    const int y0 = target.y0 + (band << bandShift), y1 = std::min(y0 + bandRows(), target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
     if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
@@ -328,7 +328,7 @@ void Viewport::drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t de
     for (Mesh* m : f->visuals) {
         if (m->tris.empty()) continue;
         m->bounds();
-        device->items.push_back({m, mv, zOn, mv.point(m->centre).z - m->radius, device->items.size()});
+        device->items.push_back({m, mv, zOn, mv.point(m->centre).z, device->items.size()});
     }
     if (f->children.empty()) return;
     if (device->childOrder.size() <= depth) device->childOrder.resize(depth + 1);
@@ -356,7 +356,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     if (!target.color) return D3DRM_OK;
     clipRect(target);
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
-    bandRows = std::max(16, kBandPixels / (target.x1 - target.x0));
+    bandShift = kBandPixels / (target.x1 - target.x0) >= 32 ? 5 : 4;
     wakeWorkers();
     // A waiting clear of this rectangle is done by the bands as they are drawn.
     const RTarget& c = device->depthClear;
@@ -378,8 +378,10 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     device->items.clear();
     drawTree(root, root->world(), true, D3DRMSORT_NONE, 0);
     // With depth buffering everywhere the order of opaque faces does not
-    // change the picture: nearest meshes first, so hidden pixels fail the
-    // depth test before they are textured.
+    // change the picture: nearest meshes first (by their centres: a large
+    // mesh such as a ground or a room reaches nearest of all, yet lies
+    // behind most), so hidden pixels fail the depth test before they are
+    // textured.
     auto& items = device->items;
     if (std::all_of(items.begin(), items.end(), [](const DrawItem& d) { return d.zOn; }))
         std::sort(items.begin(), items.end(), [](const DrawItem& a, const DrawItem& b) {

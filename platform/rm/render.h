@@ -26,7 +26,7 @@ struct DrawItem {  // a mesh in one frame, in view coordinates
     Mesh* mesh;
     Xf mv;
     bool zOn;
-    float nearest;
+    float nearest;  // depth of its centre
     size_t sequence;
 };
 
@@ -293,14 +293,15 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
 
     // Bands of rows are drawn in parallel, each with the triangles that reach
     // it, in drawing order; a triangle is drawn band by band exactly as whole.
-    // A band is about kBandPixels pixels, and at least 16 rows: each triangle
-    // a band cuts is set up again for it, which at 640 x 480 cost more than
-    // 32-row bands lose in balance, while at larger sizes the bands' pixels
-    // must stay in the processor's cache.
+    // A band is 2^bandShift rows, 16 or 32: about kBandPixels pixels, and at
+    // least 16 rows. Each triangle a band cuts is set up again for it, which
+    // at 640 x 480 cost more than 32-row bands lose in balance, while at
+    // larger sizes the bands' pixels must stay in the processor's cache.
     static constexpr int kBandPixels = 20480;
-    int bandRows = 16;
-    int bands() const { return (target.y1 - target.y0 + bandRows - 1) / bandRows; }
-    int bandOf(int row) const { return (row - target.y0) / bandRows; }
+    int bandShift = 4;
+    int bandRows() const { return 1 << bandShift; }
+    int bands() const { return (target.y1 - target.y0 + bandRows() - 1) >> bandShift; }
+    int bandOf(int row) const { return (row - target.y0) >> bandShift; }
     // Fills of the colour and depth buffers are shared out in bands of this many rows.
     static constexpr int kFillRows = 16;
 
