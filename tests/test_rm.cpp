@@ -15,6 +15,7 @@
 #include "display/display.h"
 #include "platform/ddraw/ddraw.h"
 #include "platform/rm/raster.h"
+#include "platform/rm/raster_texture.h"
 #include "platform/rm/rm.h"
 #include "platform/rm/workers.h"
 #include "platform/virtual/virtual.h"
@@ -378,6 +379,29 @@ TEST(RetainedModePixels, ReferenceSceneIsDrawnAsAlways) {
         EXPECT_EQ(h, 0x11d30fd7132f7175ull) << (wide ? "eight-pixel loop" : "one-pixel loop");
     }
     rm::rasterUseWide(wasWide);
+}
+
+// The eight-pixel loop's short conversion of texel coordinates to 16.16 fixed
+// point gives what the full one gives over its whole range: whole numbers of
+// sixty-fourths of a texel, the floats just beside them, and others at random.
+WIDE static void nearTexels(const float in[8], uint32_t out[8]) {
+    _mm256_storeu_si256((__m256i*)out, rm::raster::nearTexel8(_mm256_loadu_ps(in)));
+}
+TEST(RetainedModePixels, TexelCoordinatesConvertAlikeBothWays) {
+    if (!rm::rasterUseWide(true)) GTEST_SKIP() << "no eight-pixel loop on this processor";
+    std::vector<float> values = {0.0f, 1e-30f, 1e-9f, 0.5f, 2 * rm::kNearTexels - 0.01f};
+    std::mt19937 random(3);
+    for (int i = 0; i < 20000; i++) {
+        const float at = (float)(random() % (1u << 21)) / 64.0f;  // below 2^15
+        values.insert(values.end(), {at, std::nextafter(at, 0.0f), std::nextafter(at, 1e9f),
+                                     std::ldexp((float)(random() & 0xFFFFFF), -(int)(random() % 40))});
+    }
+    for (size_t i = 0; i + 8 <= values.size(); i += 8) {
+        uint32_t got[8];
+        nearTexels(&values[i], got);
+        for (int k = 0; k < 8; k++)
+            if (values[i + k] < 2 * rm::kNearTexels) ASSERT_EQ(got[k], rm::raster::fixedTexel(values[i + k])) << values[i + k];
+    }
 }
 
 // Every pixel a triangle draws, with either pixel loop and drawn whole or in

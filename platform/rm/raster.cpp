@@ -42,12 +42,17 @@ void setUpPlanes(const int64_t X[3], const int64_t Y[3], const RVert& a, const R
         const float W0 = (float)tex->lv[0].w, H0 = (float)tex->lv[0].h;
         plane((a.u - du) * W0 * a.q, (b.u - du) * W0 * b.q, (c.u - du) * W0 * c.q, s.s0, s.sdx, s.sdy);
         plane((a.v - dv) * H0 * a.q, (b.v - dv) * H0 * b.q, (c.v - dv) * H0 * c.q, s.t0, s.tdx, s.tdy);
+        // Inside the triangle they lie between the corners' (and rounding
+        // stays far within the margin to 2^15, where 16.16 fixed point ends).
+        const float reach = std::max({a.u, b.u, c.u}) - du, reachV = std::max({a.v, b.v, c.v}) - dv;
+        s.nearTexels = reach * W0 < kNearTexels && reachV * H0 < kNearTexels;
         s.tex = tex;
         s.maxLevel = tex->levels - 1;
     } else {
         s.s0 = s.sdx = s.sdy = s.t0 = s.tdx = s.tdy = 0.0f;
         s.tex = nullptr;
         s.maxLevel = 0;
+        s.nearTexels = false;
     }
     for (int k = 0; k < 4; k++) {
         if (a.c[k] == b.c[k] && a.c[k] == c.c[k]) {  // the usual case: one colour for the face

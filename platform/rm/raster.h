@@ -99,7 +99,11 @@ struct RasterSetup {
     const MipChain* tex;
     int maxLevel;
     unsigned flags;
+    bool nearTexels;  // its texel coordinates (of level 0) lie below kNearTexels
 };
+
+// Texel coordinates from 0 to twice this convert to fixed point in fewer steps.
+constexpr float kNearTexels = 16384.0f;
 
 // Sets up a triangle for the target's clip rectangle; returns false when it is
 // culled (counter-clockwise or empty). A triangle with nothing to draw inside

@@ -159,6 +159,13 @@ WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     out.b = lerpRounded(hB, lB, spread(down, true));
 }
 
+// fixedTexel for eight coordinates from 0 to 2 * kNearTexels: then c - floor(c)
+// and c * 2^16 are exact and the latter fits the word, so that its floor is
+// the same fixed-point value.
+WIDE inline __m256i nearTexel8(__m256 c) {
+    return _mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(c, _mm256_set1_ps(65536.0f))));
+}
+
 // fixedTexel for eight coordinates.
 WIDE inline __m256i fixedTexel8(__m256 c) {
     c = _mm256_min_ps(c, _mm256_set1_ps(kTexelLimit));

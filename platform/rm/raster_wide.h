@@ -15,6 +15,7 @@ struct WideSpan {
     const Lvl* A;
     const Lvl* B;
     int frac;
+    bool nearTexels;  // the triangle's
 };
 
 // Colour px over d by the span's alpha, per 16-bit channel.
@@ -97,8 +98,16 @@ WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
         __m256 s = _mm256_add_ps(c[k]->s0, _mm256_mul_ps(G.jf[k], c[k]->sdx));
         __m256 t = _mm256_add_ps(c[k]->t0, _mm256_mul_ps(G.jf[k], c[k]->tdx));
         if constexpr (kMoved) s = _mm256_add_ps(s, G.ds[k]), t = _mm256_add_ps(t, G.dt[k]);
-        U[k] = fixedTexel8(_mm256_mul_ps(s, w));
-        V[k] = fixedTexel8(_mm256_mul_ps(t, w));
+        s = _mm256_mul_ps(s, w);
+        t = _mm256_mul_ps(t, w);
+        // Below 0 (rounding near an edge) only the long way gives the same value.
+        if (c[k]->nearTexels && !_mm256_movemask_ps(_mm256_or_ps(s, t))) {
+            U[k] = nearTexel8(s);
+            V[k] = nearTexel8(t);
+        } else {
+            U[k] = fixedTexel8(s);
+            V[k] = fixedTexel8(t);
+        }
     }
 #pragma GCC unroll 2
     for (int k = 0; k < K; k++) bilinear8(texel[k], *c[k]->A, U[k], V[k]);
@@ -186,6 +195,7 @@ WIDE __attribute__((always_inline)) inline void prepareWideTriangle(const Setup&
     c.qdx = _mm256_set1_ps(st.qdx);
     c.sdx = _mm256_set1_ps(st.sdx);
     c.tdx = _mm256_set1_ps(st.tdx);
+    c.nearTexels = st.nearTexels;
 }
 
 // The values of one span's groups: where it starts and its mip levels.
