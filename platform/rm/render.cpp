@@ -221,20 +221,29 @@ void Viewport::setUpBatch(Batch& b) {
     binBatch(b);
 }
 
-// Lists the run's set-ups band by band, in their order.
-void Viewport::binBatch(Batch& b) const {
-    auto& start = b.bandStart;
+// Lists n set-ups band by band, in their order: band b draws those that
+// out[i] names for i in [start[b], start[b + 1]), set-up i being setupOf(i)
+// and named by nameOf(i).
+template <class T, class SetupOf, class NameOf>
+void Viewport::bin(size_t n, SetupOf setupOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const {
     start.assign((size_t)bands() + 1, 0);
-    for (const RasterSetup& t : b.setups)
+    for (size_t i = 0; i < n; i++) {
+        const RasterSetup& t = setupOf(i);
         for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) start[band + 1]++;
+    }
     for (size_t band = 1; band < start.size(); band++) start[band] += start[band - 1];
-    b.inBand.resize(start.back());
-    for (uint32_t i = 0; i < b.setups.size(); i++) {
-        const RasterSetup& t = b.setups[i];
-        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) b.inBand[start[band]++] = i;
+    out.resize(start.back());
+    for (size_t i = 0; i < n; i++) {
+        const RasterSetup& t = setupOf(i);
+        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) out[start[band]++] = nameOf(i);
     }
     for (size_t band = start.size() - 1; band > 0; band--) start[band] = start[band - 1];  // back to the starts
     start[0] = 0;
+}
+
+void Viewport::binBatch(Batch& b) const {
+    bin(b.setups.size(), [&](size_t i) -> const RasterSetup& { return b.setups[i]; },
+        [](size_t i) { return (uint32_t)i; }, b.bandStart, b.inBand);
 }
 
 // Puts the translucent triangles in drawing order, farthest first, ties in
@@ -261,24 +270,11 @@ void Viewport::sortTranslucent() {
         for (uint64_t key : order) other[count[(key >> shift) & 255]++] = key;
         order.swap(other);
     }
-    auto& start = device->bandStart;
-    auto& binned = device->binned;
-    start.assign((size_t)bands() + 1, 0);
-    auto setupAt = [&](uint64_t key) -> const RasterSetup& {
+    auto setupOf = [&](size_t i) -> const RasterSetup& {
+        const uint64_t key = order[i];
         return device->batches[(uint32_t)key >> 16].queued[key & 0xFFFF].setup;
     };
-    for (uint64_t key : order) {
-        const RasterSetup& t = setupAt(key);
-        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) start[band + 1]++;
-    }
-    for (size_t band = 1; band < start.size(); band++) start[band] += start[band - 1];
-    binned.resize(start.back());
-    for (uint64_t key : order) {
-        const RasterSetup& t = setupAt(key);
-        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) binned[start[band]++] = &t;
-    }
-    for (size_t band = start.size() - 1; band > 0; band--) start[band] = start[band - 1];
-    start[0] = 0;
+    bin(order.size(), setupOf, [&](size_t i) { return &setupOf(i); }, device->bandStart, device->binned);
 }
 
 void Viewport::drawBands() {

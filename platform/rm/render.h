@@ -288,6 +288,8 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     bool visible(const DrawItem& d) const;
     void batchMeshes();
     void setUpBatch(Batch& b);
+    template <class T, class SetupOf, class NameOf>
+    void bin(size_t n, SetupOf setupOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const;
     void binBatch(Batch& b) const;
     void sortTranslucent();
 
