@@ -381,7 +381,7 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     auto& items = device->items;
     if (std::all_of(items.begin(), items.end(), [](const DrawItem& d) { return d.zOn; }))
         std::sort(items.begin(), items.end(), [](const DrawItem& a, const DrawItem& b) {
-            return a.nearest != b.nearest ? a.nearest < b.nearest : a.sequence < b.sequence;
+            return a.depth != b.depth ? a.depth < b.depth : a.sequence < b.sequence;
         });
     batchMeshes();
     runParts((int)device->batchCount, [](void* self, int part) {

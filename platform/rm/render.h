@@ -26,7 +26,7 @@ struct DrawItem {  // a mesh in one frame, in view coordinates
     Mesh* mesh;
     Xf mv;
     bool zOn;
-    float nearest;  // depth of its centre
+    float depth;  // of its centre
     size_t sequence;
 };
 
