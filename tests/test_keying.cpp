@@ -39,7 +39,7 @@ Keyed keyedRow(const std::vector<uint32_t>& rgb, D3DCOLOR key) {
     EXPECT_TRUE(t->read(out.coverage));
     for (uint32_t& c : out.coverage) c >>= 24;
     const rm::MipLevel& level = t->chain()->lv[0];
-    for (int x = 0; x < level.w; x++) out.colour.push_back(level.px[x] & 0xFFFFFF);
+    for (int x = 0; x < level.w; x++) out.colour.push_back(level.texel(x, 0) & 0xFFFFFF);
     texture->Release();
     d3drm->Release();
     return out;
@@ -79,7 +79,7 @@ TEST(DecalKey, SoftenedCoverageFollowsAShallowEdge) {
     auto coverage = [&](double x, double y) {  // bilinear, texel centres at half-integers
         const int ix = (int)std::floor(x - 0.5), iy = (int)std::floor(y - 0.5);
         const double fx = x - 0.5 - ix, fy = y - 0.5 - iy;
-        auto a = [&](int dx, int dy) { return (double)(level.px[(size_t)(iy + dy) * (n + 1) + ix + dx] >> 24); };
+        auto a = [&](int dx, int dy) { return (double)(level.texel(ix + dx, iy + dy) >> 24); };
         return (a(0, 0) * (1 - fx) + a(1, 0) * fx) * (1 - fy) + (a(0, 1) * (1 - fx) + a(1, 1) * fx) * fy;
     };
     double worst = 0, sum = 0;

@@ -1,7 +1,7 @@
 // Mip chains for the rasterizer: a picture resampled to powers of two, its
 // key texels dilated so that filtering shows no dark fringe and its coverage
 // softened so that magnified edges stay smooth, then halved level by level,
-// each level with a repeated last column and row.
+// each level stored as pairs of a texel and the one below it.
 #include <algorithm>
 #include <cstring>
 
@@ -88,7 +88,7 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
     size_t total = 0;
     int levels = 0;
     for (int lw = W, lh = H;; lw = std::max(1, lw / 2), lh = std::max(1, lh / 2)) {
-        total += (size_t)(lw + 1) * (lh + 1);
+        total += (size_t)2 * (lw + 1) * lh;
         levels++;
         if ((lw == 1 && lh == 1) || levels == 14) break;
     }
@@ -97,15 +97,20 @@ void buildMipChain(MipChain& chain, const uint32_t* pixels, int w, int h, bool d
     int lw = W, lh = H;
     std::vector<uint32_t> next;
     for (int l = 0; l < levels; l++) {
-        // Store the level with its repeated column and row.
+        // Store the level as pairs of a texel and the one below, with the
+        // first column repeated after the last.
         uint32_t* dst = chain.store.data() + offset;
-        for (int y = 0; y <= lh; y++) {
-            const uint32_t* row = level.data() + (size_t)(y % lh) * lw;
-            std::copy(row, row + lw, dst + (size_t)y * (lw + 1));
-            dst[(size_t)y * (lw + 1) + lw] = row[0];
+        for (int y = 0; y < lh; y++) {
+            const uint32_t* row = level.data() + (size_t)y * lw;
+            const uint32_t* below = level.data() + (size_t)((y + 1) % lh) * lw;
+            uint32_t* out = dst + (size_t)2 * y * (lw + 1);
+            for (int x = 0; x <= lw; x++) {
+                out[2 * x] = row[x % lw];
+                out[2 * x + 1] = below[x % lw];
+            }
         }
         chain.lv[l] = {lw, lh, dst, (uint32_t)lw - 1, (uint32_t)lh - 1, __builtin_ctz((unsigned)lw), lw + 1, l};
-        offset += (size_t)(lw + 1) * (lh + 1);
+        offset += (size_t)2 * (lw + 1) * lh;
         // The next level averages 2 x 2 texels.
         const int nw = std::max(1, lw / 2), nh = std::max(1, lh / 2);
         next.resize((size_t)nw * nh);

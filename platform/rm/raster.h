@@ -25,14 +25,19 @@ struct MipLevel {
     // 0xAARRGGBB. AA is the coverage mask: 255 for a texel of the picture, 0
     // for a key-coloured one, softened along the shapes' edges in a keyed
     // chain; smaller levels hold the average coverage.
-    // Rows are w + 1 texels apart and there are h + 1 of them: the last
-    // column and row repeat the first, so that a texel's right and lower
-    // neighbours (wrapped) are always the next in memory.
+    // Stored as pairs: each texel followed by the one below it (wrapped), in
+    // rows of w + 1 pairs whose last repeats the first. The 16 bytes at a
+    // pair are the four texels a bilinear sample there needs: top left,
+    // bottom left, top right, bottom right.
     const uint32_t* px = nullptr;
-    // For sampling: wrap masks w - 1 and h - 1, log2 of w, the row stride
-    // (w + 1) and the level's number, its scale against level 0 as a shift.
+    // For sampling: wrap masks w - 1 and h - 1, log2 of w, the row stride in
+    // pairs (w + 1) and the level's number, its scale against level 0 as a
+    // shift.
     uint32_t wm = 0, hm = 0;
     int wsh = 0, stride = 0, shift = 0;
+
+    // Texel (x, y), wrapped.
+    uint32_t texel(int x, int y) const { return px[2 * ((size_t)(y & (int)hm) * stride + (x & (int)wm))]; }
 };
 
 // A power-of-two mip chain; level 0 is the full picture.

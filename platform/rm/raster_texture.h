@@ -78,14 +78,15 @@ inline __m128i mulhrs4(__m128i x, __m128i y) {
 inline __m128i bilinear(const Lvl& L, uint32_t U, uint32_t V) {
     const uint32_t u = (U >> L.shift) - 32768u, v = (V >> L.shift) - 32768u;  // texel centres
     const uint32_t xa = (u >> 16) & L.wm, ya = (v >> 16) & L.hm;
-    const uint32_t* p = L.px + (ya << L.wsh) + ya + xa;
+    const uint32_t* p = L.px + 2 * ((ya << L.wsh) + ya + xa);
     const short fu = (short)((u >> 10) & 63), fv = (short)(((v >> 8) & 255) << 7);
     const __m128i zero = _mm_setzero_si128();
-    // A texel and its right neighbour, then the same one row down.
+    // The texel and its right neighbour, then the same one row down.
+    const __m128i four = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)p), _MM_SHUFFLE(3, 1, 2, 0));
     const short fl = (short)(64 - fu);
     const __m128i across = _mm_set_epi16(fu, fu, fu, fu, fl, fl, fl, fl);
-    __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)p), zero), across);
-    __m128i bottom = _mm_mullo_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64((const __m128i*)(p + L.stride)), zero), across);
+    __m128i top = _mm_mullo_epi16(_mm_unpacklo_epi8(four, zero), across);
+    __m128i bottom = _mm_mullo_epi16(_mm_unpackhi_epi8(four, zero), across);
     top = _mm_add_epi16(top, _mm_srli_si128(top, 8));
     bottom = _mm_add_epi16(bottom, _mm_srli_si128(bottom, 8));
     return _mm_add_epi16(top, mulhrs4(_mm_sub_epi16(bottom, top), _mm_set1_epi16(fv)));
@@ -116,15 +117,11 @@ WIDE inline __m256i lerpRounded(__m256i a, __m256i b, __m256i w) {
     return _mm256_add_epi16(a, _mm256_mulhrs_epi16(_mm256_sub_epi16(b, a), w));
 }
 
-// The 64 bits at base + at[i], base + at[i + 1], base + at[i + 4] and
-// base + at[i + 5]: the pixels of one register of Wide16.
-WIDE inline __m256i load4x64(const uint32_t* base, const int32_t* at, int i) {
-    int64_t v[4];
-    memcpy(&v[0], base + at[i], 8);
-    memcpy(&v[1], base + at[i + 1], 8);
-    memcpy(&v[2], base + at[i + 4], 8);
-    memcpy(&v[3], base + at[i + 5], 8);
-    return _mm256_setr_epi64x(v[0], v[1], v[2], v[3]);
+// The four texels of pixel i's sample (at its pair) in the low half, pixel
+// i + 4's in the high half.
+WIDE inline __m256i load2x128(const uint32_t* base, const int32_t* at, int i) {
+    const __m128i low = _mm_loadu_si128((const __m128i*)(base + 2 * (int64_t)at[i]));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), _mm_loadu_si128((const __m128i*)(base + 2 * (int64_t)at[i + 4])), 1);
 }
 
 WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
@@ -134,29 +131,27 @@ WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m256i xa = _mm256_and_si256(_mm256_srli_epi32(u, 16), _mm256_set1_epi32((int)L.wm));
     const __m256i ya = _mm256_and_si256(_mm256_srli_epi32(v, 16), _mm256_set1_epi32((int)L.hm));
     const __m256i idx = _mm256_add_epi32(_mm256_add_epi32(_mm256_sll_epi32(ya, rowShift), ya), xa);
-    // Each 64-bit load brings a texel and its right neighbour; the row below
-    // is one stride on.
-    const uint32_t* top = L.px;
-    const uint32_t* bottom = L.px + L.stride;
-    const __m256i pairs = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,  //
-                                           0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
-    // Plain loads rather than gathers: a gather of four is about three times
-    // slower on some processors (Zen 3) and no faster on the others.
+    // One 16-byte load a pixel brings its four texels, reordered to the top
+    // two channel by channel, then the bottom two.
+    // Plain loads rather than gathers: a gather is about three times slower
+    // on some processors (Zen 3) and no faster on the others.
     alignas(32) int32_t at[8];
     _mm256_store_si256((__m256i*)at, idx);
-    const __m256i tA = _mm256_shuffle_epi8(load4x64(top, at, 0), pairs);
-    const __m256i tB = _mm256_shuffle_epi8(load4x64(top, at, 2), pairs);
-    const __m256i bA = _mm256_shuffle_epi8(load4x64(bottom, at, 0), pairs);
-    const __m256i bB = _mm256_shuffle_epi8(load4x64(bottom, at, 2), pairs);
-    // Byte weights (64 - fu, fu) across, and fv * 128 down.
+    const __m256i order = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,  //
+                                           0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+    // Byte weights (64 - fu, fu) across, twice in each pixel's 32 bits, and
+    // fv * 128 down.
     const __m256i fu = _mm256_and_si256(_mm256_srli_epi32(u, 10), _mm256_set1_epi32(63));
     const __m256i across = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(64), fu), _mm256_slli_epi32(fu, 8));
+    const __m256i across2 = _mm256_or_si256(across, _mm256_slli_epi32(across, 16));
     const __m256i down = _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(v, 8), _mm256_set1_epi32(255)), 7);
-    const __m256i acrossA = spread(across, false), acrossB = spread(across, true);
-    const __m256i hA = _mm256_maddubs_epi16(tA, acrossA), hB = _mm256_maddubs_epi16(tB, acrossB);
-    const __m256i lA = _mm256_maddubs_epi16(bA, acrossA), lB = _mm256_maddubs_epi16(bB, acrossB);
-    out.a = lerpRounded(hA, lA, spread(down, false));
-    out.b = lerpRounded(hB, lB, spread(down, true));
+    // Pixel k and k + 4 filtered across: their top then bottom channels.
+    const __m256i m0 = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load2x128(L.px, at, 0), order), _mm256_shuffle_epi32(across2, 0x00));
+    const __m256i m1 = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load2x128(L.px, at, 1), order), _mm256_shuffle_epi32(across2, 0x55));
+    const __m256i m2 = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load2x128(L.px, at, 2), order), _mm256_shuffle_epi32(across2, 0xAA));
+    const __m256i m3 = _mm256_maddubs_epi16(_mm256_shuffle_epi8(load2x128(L.px, at, 3), order), _mm256_shuffle_epi32(across2, 0xFF));
+    out.a = lerpRounded(_mm256_unpacklo_epi64(m0, m1), _mm256_unpackhi_epi64(m0, m1), spread(down, false));
+    out.b = lerpRounded(_mm256_unpacklo_epi64(m2, m3), _mm256_unpackhi_epi64(m2, m3), spread(down, true));
 }
 
 // fixedTexel for eight coordinates from 0 to 2 * kNearTexels: then c - floor(c)

@@ -47,7 +47,7 @@ WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], co
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i any = _mm256_setzero_si256();
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++) {
         const int at = g[k];
         G.valid[k] = _mm256_cmpgt_epi32(_mm256_set1_epi32(r[k]->n - at), ilane);
@@ -69,7 +69,7 @@ WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], co
         any = _mm256_or_si256(any, G.pass[k]);
     }
     if (_mm256_testz_si256(any, any)) return false;
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++)
         G.old[k] = G.whole[k] ? _mm256_loadu_si256((const __m256i*)G.dst[k])
                               : _mm256_maskload_epi32((const int*)G.dst[k], G.valid[k]);
@@ -86,13 +86,13 @@ template <unsigned F, int K, bool kMoved = false>
 WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
     constexpr bool kT = F & kTex, kD = F & kDecal;
     if constexpr (!kT) {
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int k = 0; k < K; k++) G.px[k].a = G.px[k].b = c[k]->c16;
         return true;
     }
     __m256i U[K], V[K];
     Wide16 texel[K];
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++) {
         const __m256 w = _mm256_div_ps(_mm256_set1_ps(1.0f), G.q[k]);
         __m256 s = _mm256_add_ps(c[k]->s0, _mm256_mul_ps(G.jf[k], c[k]->sdx));
@@ -109,14 +109,14 @@ WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
             V[k] = fixedTexel8(t);
         }
     }
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++) bilinear8(texel[k], *c[k]->A, U[k], V[k]);
     if constexpr (kD) {
         // Coverage of at least half: the sign of each pixel's top byte once
         // the comparison is packed back into pixel order.
         const __m256i half = _mm256_set1_epi16(kCoverageHalf * 64 - 1);
         __m256i any = _mm256_setzero_si256();
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int k = 0; k < K; k++) {
             const __m256i coverA = _mm256_cmpgt_epi16(texel[k].a, half);
             const __m256i coverB = _mm256_cmpgt_epi16(texel[k].b, half);
@@ -130,15 +130,15 @@ WIDE_STEP bool shadeGroups(const WideSpan* const c[K], Groups<K>& G) {
     for (int k = 0; k < K; k++) blend |= c[k]->frac != 0;
     if (blend) {
         Wide16 other[K];
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int k = 0; k < K; k++) bilinear8(other[k], *c[k]->B, U[k], V[k]);
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int k = 0; k < K; k++) {
             texel[k].a = lerpRounded(texel[k].a, other[k].a, c[k]->fracW);
             texel[k].b = lerpRounded(texel[k].b, other[k].b, c[k]->fracW);
         }
     }
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++) {
         G.px[k].a = _mm256_mulhi_epu16(texel[k].a, c[k]->c64);
         G.px[k].b = _mm256_mulhi_epu16(texel[k].b, c[k]->c64);
@@ -160,7 +160,7 @@ WIDE_STEP __m256i finalColour(const Wide16& px, __m256i old, const WideSpan& c) 
 // The lanes that pass written: their colour and, when asked, their depth.
 template <unsigned F, int K>
 WIDE_STEP void storeGroups(const WideSpan* const c[K], const Groups<K>& G) {
-#pragma GCC unroll 2
+#pragma GCC unroll 4
     for (int k = 0; k < K; k++) {
         const __m256i colour = _mm256_blendv_epi8(G.old[k], finalColour<F>(G.px[k], G.old[k], *c[k]), G.pass[k]);
         if (G.whole[k])
@@ -222,13 +222,20 @@ WIDE __attribute__((always_inline)) inline void drawSpanWide(const Span& r, cons
     if (g < r.n) drawGroups<F, 1>(rr, cc, &g);
 }
 
-// Two spans (of neighbouring rows) side by side, a group of each at a time,
-// then what remains of the longer one.
+// Two spans (of neighbouring rows) side by side: two groups of each at a time
+// while both have at least nine pixels left, then one of each, then what
+// remains of the longer one.
 template <unsigned F>
 WIDE __attribute__((always_inline)) inline void drawSpanPairWide(const Span r[2], const WideSpan c[2]) {
     const Span* const rr[2] = {&r[0], &r[1]};
     const WideSpan* const cc[2] = {&c[0], &c[1]};
     int g = 0;
+    for (; g + 8 < r[0].n && g + 8 < r[1].n; g += 16) {
+        const Span* const r4[4] = {&r[0], &r[1], &r[0], &r[1]};
+        const WideSpan* const c4[4] = {&c[0], &c[1], &c[0], &c[1]};
+        const int at[4] = {g, g, g + 8, g + 8};
+        drawGroups<F, 4>(r4, c4, at);
+    }
     for (; g < r[0].n && g < r[1].n; g += 8) {
         const int at[2] = {g, g};
         drawGroups<F, 2>(rr, cc, at);
