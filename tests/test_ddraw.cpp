@@ -107,6 +107,35 @@ TEST(DirectDraw, FillAndCopyCoverTheirRectangleClipped) {
     EXPECT_EQ(std::tuple(at(c.back, 639, 479), at(c.back, 599, 479)), std::tuple(0x00123456u, 0u));
 }
 
+// A fill of the whole surface is written when the surface is next read,
+// locked, copied or flipped, or handed once to a device that draws it all.
+TEST(DirectDraw, AWholeFillWaitsUntilThePixelsAreUsedOrHandedOver) {
+    Chain c;
+    uint32_t* back = ddSurfacePixels(c.back, nullptr, nullptr, nullptr);
+    back[5] = 7;
+    fill(c.back, 0x00102030);
+    uint32_t colour = 0;
+    ASSERT_TRUE(ddTakeFill(c.back, &colour));
+    EXPECT_EQ(std::tuple(colour, back[5]), std::tuple(0x00102030u, 7u)) << "handed over, not written";
+    EXPECT_FALSE(ddTakeFill(c.back, &colour)) << "only once";
+    EXPECT_FALSE(ddTakeFill(c.off, &colour));
+
+    fill(c.back, 0x00405060);
+    DDSURFACEDESC desc{};
+    ASSERT_EQ(c.back->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+    EXPECT_EQ(((uint32_t*)desc.lpSurface)[640 * 480 - 1], 0x00405060u);
+    EXPECT_FALSE(ddTakeFill(c.back, &colour));
+    EXPECT_EQ(c.back->Unlock(nullptr), DD_OK);
+
+    // Flipped while waiting: the front shows the fill; the old front comes back as it was.
+    ddSurfacePixels(c.primary, nullptr, nullptr, nullptr)[0] = 9;
+    fill(c.back, 0x00708090);
+    ASSERT_EQ(c.primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+    EXPECT_EQ(std::tuple(at(c.primary, 0, 0), at(c.primary, 639, 479), at(c.back, 0, 0)),
+              std::tuple(0x00708090u, 0x00708090u, 9u));
+    EXPECT_FALSE(ddTakeFill(c.back, &colour));
+}
+
 TEST(DirectDraw, WindowedBlitIsClippedToTheClientArea) {
     static std::vector<uint32_t> shown;
     vtSetFrameHook([](int64_t, const uint32_t* pixels, int, int) { shown.assign(pixels, pixels + 640 * 480); });

@@ -248,6 +248,31 @@ TEST(RetainedModePixels, MagnifiedDecalEdgeIsSmoothNotStairStepped) {
     EXPECT_LE(maxOff, 1.5);
 }
 
+// The background fill, which the bands write as they draw when the viewport
+// covers the surface, reaches every pixel either way.
+TEST(RetainedModePixels, TheFillReachesEveryPixelWhateverTheViewportCovers) {
+    Stage s;
+    s.frame(s.root, 0, 0, 10, s.quad(0xFFFFFFFF));
+    for (uint32_t colour : {0x00FF0000u, 0x00000000u}) {
+        s.background = colour;
+        s.render();
+        EXPECT_EQ(s.count(kWhite), 448 * 448) << colour;
+        EXPECT_EQ(s.count(colour), 640 * 480 - 448 * 448) << colour;
+    }
+    IDirect3DRMViewport* left = nullptr;
+    ASSERT_EQ(s.d3drm->CreateViewport(s.device, s.camera, 0, 0, 320, 480, &left), D3DRM_OK);
+    s.own(left)->SetBack(5000.0f);
+    DDBLTFX fx{100, 0x00010203};
+    s.back->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+    left->Clear();
+    left->Render(s.root);
+    s.device->Update();
+    const int white = s.count(kWhite);
+    EXPECT_GT(white, 0);
+    EXPECT_EQ(s.count(0x00010203), 640 * 480 - white);
+    for (int y = 0; y < 480; y += 7) EXPECT_EQ(s.at(320 + y % 320, y), 0x00010203u) << y;
+}
+
 TEST(RetainedModePixels, TranslucentFacesAreDrawnFarthestFirst) {
     Stage s;
     s.background = 0;

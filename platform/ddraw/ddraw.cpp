@@ -25,6 +25,8 @@ std::mutex g_ddLock;  // guards surface state (buffers, lost and lock flags)
 struct DDraw;
 struct Clipper;
 
+void fillRow(uint32_t* p, LONG n, uint32_t colour);
+
 enum class Kind { FlipPrimary, Back, WindowPrimary, Offscreen };
 
 struct Surface final : IDirectDrawSurface {
@@ -40,6 +42,11 @@ struct Surface final : IDirectDrawSurface {
     // The picture drawn larger, shown by the next flip (ddSetDetail).
     const uint32_t* detail = nullptr;
     int detailWidth = 0, detailHeight = 0;
+    // A colour fill of the whole surface not yet written: done when the
+    // pixels are next read or written, or handed to a device that draws every
+    // pixel (ddTakeFill), which then writes it row by row as it draws.
+    bool fillWaiting = false;
+    uint32_t fillColour = 0;
 
     Surface(Kind k, DDraw* o);
     ~Surface() override;
@@ -54,6 +61,7 @@ struct Surface final : IDirectDrawSurface {
     HRESULT Restore() override;
     HRESULT IsLost() override;
     HWND window() const;
+    void settle();
 };
 
 struct Clipper final : IDirectDrawClipper {
@@ -161,6 +169,13 @@ ULONG Surface::Release() {
     return left;
 }
 
+// Writes a waiting fill; with g_ddLock held.
+void Surface::settle() {
+    if (!fillWaiting) return;
+    fillWaiting = false;
+    for (LONG y = 0; y < kHeight; y++) fillRow(&pixels[y * kWidth], kWidth, fillColour);
+}
+
 HWND Surface::window() const {
     HWND w = nullptr;
     if (clipper) w = clipper->hwnd;
@@ -200,6 +215,7 @@ HRESULT Surface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD, HANDLE) {
     if (hookShouldFail("Lock")) return DDERR_GENERIC;
     if (!pixels) return DDERR_GENERIC;  // the desktop is not ours to write
     if (locked) return DDERR_SURFACEBUSY;
+    settle();
     locked = true;
     detail = nullptr;
     desc->dwFlags = DDSD_HEIGHT | DDSD_WIDTH | DDSD_PITCH | DDSD_LPSURFACE | DDSD_CAPS;
@@ -255,6 +271,12 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
         detail = nullptr;
         RECT r = dest ? *dest : RECT{0, 0, kWidth, kHeight};
         if (!clipRect(r, kWidth, kHeight)) return DD_OK;
+        if (r.left == 0 && r.top == 0 && r.right == kWidth && r.bottom == kHeight) {
+            fillWaiting = true;
+            fillColour = fx->dwFillColor;
+            return DD_OK;
+        }
+        settle();
         for (LONG y = r.top; y < r.bottom; y++) fillRow(&pixels[y * kWidth + r.left], r.right - r.left, fx->dwFillColor);
         return DD_OK;
     }
@@ -287,6 +309,7 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
             std::lock_guard<std::mutex> guard(g_ddLock);
             if (src->lost || lost) return DDERR_SURFACELOST;
             if (!src->pixels) return DDERR_INVALIDPARAMS;
+            src->settle();
             from = src->pixels.get() + sy * kWidth + sx;
         }
         sysPresent(winNative(win), from, x1 - x0, y1 - y0, kPitch, x0, y0);
@@ -296,6 +319,8 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
     std::lock_guard<std::mutex> guard(g_ddLock);
     if (src->lost || lost) return DDERR_SURFACELOST;
     if (!src->pixels || !pixels) return DDERR_INVALIDPARAMS;
+    src->settle();
+    settle();
     detail = nullptr;
     // Clip the destination and move the source with it.
     LONG dx0 = d.left, dy0 = d.top;
@@ -324,6 +349,9 @@ HRESULT Surface::Flip(IDirectDrawSurface*, DWORD) {
         if (locked || back->locked) return DDERR_SURFACEBUSY;
         // The back buffer becomes the front one; the old front is drawn next.
         std::swap(pixels, back->pixels);
+        std::swap(fillWaiting, back->fillWaiting);
+        std::swap(fillColour, back->fillColour);
+        settle();  // what is shown is written
         shown = pixels.get();
         win = owner->hwnd;
         drawn = back->detail;
@@ -368,12 +396,23 @@ uint32_t* ddSurfacePixels(IDirectDrawSurface* surface, int* width, int* height, 
     uint32_t* p = nullptr;
     if (s) {
         std::lock_guard<std::mutex> guard(g_ddLock);
+        if (s->pixels) s->settle();
         p = s->pixels.get();
     }
     if (width) *width = p ? kWidth : 0;
     if (height) *height = p ? kHeight : 0;
     if (pitch) *pitch = p ? kPitch : 0;
     return p;
+}
+
+bool ddTakeFill(IDirectDrawSurface* surface, uint32_t* colour) {
+    auto* s = static_cast<Surface*>(surface);
+    if (!s) return false;
+    std::lock_guard<std::mutex> guard(g_ddLock);
+    if (!s->fillWaiting || s->locked) return false;
+    s->fillWaiting = false;
+    *colour = s->fillColour;
+    return true;
 }
 
 void ddSetDetail(IDirectDrawSurface* surface, const uint32_t* pixels, int width, int height) {

@@ -118,6 +118,10 @@ HRESULT DirectDrawCreate(GUID* driver, IDirectDraw** out, void* outer);
 // For the renderer: the memory of a surface that a device draws into, and the
 // window a clipper is bound to. Null / 0 when there is none.
 uint32_t* ddSurfacePixels(IDirectDrawSurface* surface, int* width, int* height, int* pitch);
+// For a device about to draw every pixel of the surface: a colour fill of the
+// whole surface still waiting to be written is handed over (its colour in
+// *colour, true), for the device to write as it draws. False when none waits.
+bool ddTakeFill(IDirectDrawSurface* surface, uint32_t* colour);
 // The surface's picture drawn larger (width x height, 4:3) by a device: the
 // next flip shows it instead of the surface, unless the surface is written
 // (locked or blitted to) first. The pixels must stay until that flip.

@@ -94,6 +94,12 @@ inline __m256i truncate8(__m256 a) { return join(truncate4(lo(a)), truncate4(hi(
 
 #if defined(__x86_64__) || defined(__i386__)
 #define WIDE __attribute__((target("avx2")))
+// The same eight-lane code built where AVX-512 is there: the same
+// instructions' results, with twice the registers (fewer spills).
+#define WIDE_REGISTERS __attribute__((target("avx2,avx512f,avx512vl,avx512bw,avx512dq")))
+#define WIDE_REGISTERS_BUILT 1
 #else
 #define WIDE
+#define WIDE_REGISTERS
+#define WIDE_REGISTERS_BUILT 0
 #endif

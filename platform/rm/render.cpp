@@ -302,6 +302,7 @@ void Viewport::drawBands() {
 void Viewport::drawBand(int band) {
     const int y0 = target.y0 + (band << bandShift), y1 = std::min(y0 + bandRows(), target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
+    if (filling) fillRows(target, fillColour, y0, y1);
     if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
     for (size_t b = 0; b < device->batchCount; b++) {
@@ -348,9 +349,20 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
     Guard g(g_lock);
     if (!scene) return D3DRMERR_BADVALUE;
     auto* root = static_cast<Frame*>(scene);
+    // A colour fill of the whole surface waiting is written by the bands, on
+    // the workers, just before they draw over it.
+    filling = coversSurface() && ddTakeFill(device->surface, &fillColour);
     target = device->target();
-    if (!target.color) return D3DRM_OK;
     clipRect(target);
+    if (!target.color || target.x0 != 0 || target.y0 != 0 || target.x1 != device->width ||
+        target.y1 != device->height) {
+        if (filling) {  // not drawn after all: the fill waits again
+            DDBLTFX fx{sizeof(DDBLTFX), fillColour};
+            device->surface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
+        }
+        filling = false;
+    }
+    if (!target.color) return D3DRM_OK;
     if (target.x0 >= target.x1 || target.y0 >= target.y1) return D3DRM_OK;
     bandShift = kBandPixels / (target.x1 - target.x0) >= 32 ? 5 : 4;
     wakeWorkers();

@@ -126,18 +126,20 @@ struct Device final : Obj<IDirect3DRMDevice2> {
         if (surface) surface->Release();
         if (clipper) clipper->Release();
     }
-    RTarget target() {
+    // Where a pass draws. Without `colour`, only the depth and the rectangle:
+    // the surface's pixels are not asked for (a colour fill may still wait).
+    RTarget target(bool colour = true) {
         RTarget t;
         int w = 0, h = 0, pitch = 0;
-        if (surface) {
+        if (surface && colour) {
             t.color = ddSurfacePixels(surface, &w, &h, &pitch);
             if (!t.color || w != width || h != height) return RTarget();
             t.pitch = pitch / 4;
-        } else {
+        } else if (!surface) {
             t.color = picture.data();
             t.pitch = width;
         }
-        if (detailed()) {  // the larger drawing stands in for the surface
+        if (detailed() && t.color) {  // the larger drawing stands in for the surface
             t.color = detail.data();
             t.pitch = drawWidth * planes;
         }
@@ -195,6 +197,9 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     Xf view;
     RTarget target;
     bool clearing = false;  // this pass clears the depth of its bands
+    // This pass writes the surface's waiting colour fill band by band.
+    bool filling = false;
+    uint32_t fillColour = 0;
 
     ~Viewport() override {
         if (device) device->Release();
@@ -224,7 +229,7 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         Guard g(g_lock);
         wakeWorkers();  // a pass begins: they wake while it gets ready
         device->chooseScale();
-        RTarget t = device->target();
+        RTarget t = device->target(false);
         if (!t.depth) return D3DRM_OK;
         clipRect(t);
         flushDepth();  // another rectangle's clear still waiting is done now
@@ -237,6 +242,18 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
             }, this);
         }
         return D3DRM_OK;
+    }
+    // Whether this viewport covers the whole of the device's surface, drawn
+    // at its own size: then every pixel of it is written by the bands.
+    bool coversSurface() const {
+        return device->surface && !device->detailed() && x <= 0 && y <= 0 && x + w >= device->width &&
+               y + h >= device->height;
+    }
+    static void fillRows(const RTarget& t, uint32_t colour, int y0, int y1) {
+        for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++) {
+            uint32_t* at = t.color + (size_t)row * t.pitch;
+            std::fill(at + t.x0, at + t.x1, colour);
+        }
     }
     static void clearDepthRows(const RTarget& t, int y0, int y1) {
         for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
