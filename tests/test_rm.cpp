@@ -425,7 +425,9 @@ TEST(RetainedModePixels, TexelCoordinatesConvertAlikeBothWays) {
         uint32_t got[8];
         nearTexels(&values[i], got);
         for (int k = 0; k < 8; k++)
-            if (values[i + k] < 2 * rm::kNearTexels) ASSERT_EQ(got[k], rm::raster::fixedTexel(values[i + k])) << values[i + k];
+            if (values[i + k] < 2 * rm::kNearTexels) {
+                ASSERT_EQ(got[k], rm::raster::fixedTexel(values[i + k])) << values[i + k];
+            }
     }
 }
 
