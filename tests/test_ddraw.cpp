@@ -125,6 +125,8 @@ TEST(DirectDraw, AWholeFillWaitsUntilThePixelsAreUsedOrHandedOver) {
     ASSERT_EQ(c.back->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
     EXPECT_EQ(((uint32_t*)desc.lpSurface)[640 * 480 - 1], 0x00405060u);
     EXPECT_FALSE(ddTakeFill(c.back, &colour));
+    fill(c.back, 0x00111111);  // while locked: written at once
+    EXPECT_EQ(((uint32_t*)desc.lpSurface)[0], 0x00111111u);
     EXPECT_EQ(c.back->Unlock(nullptr), DD_OK);
 
     // Flipped while waiting: the front shows the fill; the old front comes back as it was.

@@ -271,7 +271,8 @@ HRESULT Surface::Blt(RECT* dest, IDirectDrawSurface* source, RECT* sourceRect, D
         detail = nullptr;
         RECT r = dest ? *dest : RECT{0, 0, kWidth, kHeight};
         if (!clipRect(r, kWidth, kHeight)) return DD_OK;
-        if (r.left == 0 && r.top == 0 && r.right == kWidth && r.bottom == kHeight) {
+        // A locked surface's pixels are being written: filled now, not later over them.
+        if (!locked && r.left == 0 && r.top == 0 && r.right == kWidth && r.bottom == kHeight) {
             fillWaiting = true;
             fillColour = fx->dwFillColor;
             return DD_OK;

@@ -101,11 +101,12 @@ std::atomic<bool> g_wide{wideAvailable()};
 std::atomic<bool> g_wide{false};
 #endif
 
+const bool g_wideRegisters = wideRegistersAvailable();
+
 template <unsigned F>
 void drawRows(const RTarget& t, const Setup& s) {
-    static const bool registers = wideRegistersAvailable();
     if (flatColour(s) && g_wide.load(std::memory_order_relaxed))
-        return registers ? drawRowsWideRegisters<F>(t, s) : drawRowsWide<F>(t, s);
+        return g_wideRegisters ? drawRowsWideRegisters<F>(t, s) : drawRowsWide<F>(t, s);
     drawRowsPixels<F>(t, s);
 }
 
