@@ -132,6 +132,23 @@ void rasterRows(const RTarget& t, const RasterSetup& s, int y0, int y1) {
     raster::drawSetUpRows(t, part);
 }
 
+// Built with the rasterizer's loops, so that the fills are vector stores.
+void fillColourRows(const RTarget& t, uint32_t colour, int y0, int y1) {
+    for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
+        for (int k = 0; k < t.samples; k++) {
+            uint32_t* at = t.color + (size_t)row * t.pitch + (size_t)k * t.plane;
+            std::fill(at + t.x0, at + t.x1, colour);
+        }
+}
+
+void clearDepthRows(const RTarget& t, int y0, int y1) {
+    for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
+        for (int k = 0; k < t.samples; k++) {
+            float* at = t.depth + (size_t)row * t.dpitch + (size_t)k * t.plane;
+            std::fill(at + t.x0, at + t.x1, 0.0f);
+        }
+}
+
 bool rasterTriangle(const RTarget& t, const RVert& a, const RVert& b, const RVert& c, const MipChain* tex,
                     unsigned flags) {
     RasterSetup s;

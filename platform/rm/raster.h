@@ -91,6 +91,8 @@ enum : unsigned {
 // shaded once a pixel (at the pixel's centre) for the samples it covers;
 // decals, whose edges come from their texture, are shaded at each sample.
 struct RasterSetup {
+    // Made in great numbers a frame and filled by rasterSetup: not zeroed first.
+    RasterSetup() {}
     int yStart, yEnd;  // inclusive rows; none when yEnd < yStart
     int x0, x1;        // clip columns, x1 inclusive
     int64_t V[3], dV[3], S[3];
@@ -123,6 +125,11 @@ void rasterRows(const RTarget& target, const RasterSetup& s, int y0, int y1);
 // (`outPitch` pixels a row, the target's `across` pixels wide): each pixel
 // the rounded mean of its samples, channel by channel.
 void resolveRows(const RTarget& target, uint32_t* out, int outPitch, int y0, int y1);
+
+// Rows [y0, y1) of the target's clip rectangle, in every sample plane, set to
+// `colour`; or their depth to 0 (farthest). Rows outside it are left alone.
+void fillColourRows(const RTarget& target, uint32_t colour, int y0, int y1);
+void clearDepthRows(const RTarget& target, int y0, int y1);
 
 // Draws one triangle if it runs clockwise on screen; returns false when culled
 // (counter-clockwise or empty).

@@ -48,8 +48,9 @@ void drawRowsPixels(const RTarget& t, const Setup& s) {
     }
 }
 
-// The same rows with the eight-pixel loop; flat colour only.
-template <unsigned F>
+// The same rows with the eight-pixel loop; flat colour only. kPairs: see
+// drawSpanPairWide.
+template <unsigned F, int kPairs>
 WIDE_STEP void rowsWide(const RTarget& t, const Setup& s) {
     WideEdgeWalk edges{EdgeWalk(s)};
     Span span[2];
@@ -72,7 +73,7 @@ WIDE_STEP void rowsWide(const RTarget& t, const Setup& s) {
             prepareWide<F>(s, span[1], c[1]);
         }
         if (first && second)
-            drawSpanPairWide<F>(span, c);
+            drawSpanPairWide<F, kPairs>(span, c);
         else if (first)
             drawSpanWide<F>(span[0], c[0], 0);
         else if (second)
@@ -82,12 +83,12 @@ WIDE_STEP void rowsWide(const RTarget& t, const Setup& s) {
 
 template <unsigned F>
 WIDE void drawRowsWide(const RTarget& t, const Setup& s) {
-    rowsWide<F>(t, s);
+    rowsWide<F, 1>(t, s);
 }
 
 template <unsigned F>
 WIDE_REGISTERS void drawRowsWideRegisters(const RTarget& t, const Setup& s) {
-    if constexpr (WIDE_REGISTERS_BUILT) rowsWide<F>(t, s);
+    if constexpr (WIDE_REGISTERS_BUILT) rowsWide<F, 2>(t, s);
 }
 
 // The eight-pixel loop is used by default on x86-64 with AVX2, and in

@@ -124,7 +124,7 @@ WIDE inline __m256i load2x128(const uint32_t* base, const int32_t* at, int i) {
     return _mm256_inserti128_si256(_mm256_castsi128_si256(low), _mm_loadu_si128((const __m128i*)(base + 2 * (int64_t)at[i + 4])), 1);
 }
 
-WIDE inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
+WIDE __attribute__((always_inline)) inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
     const __m128i shift = _mm_cvtsi32_si128(L.shift), rowShift = _mm_cvtsi32_si128(L.wsh);
     const __m256i u = _mm256_sub_epi32(_mm256_srl_epi32(U, shift), _mm256_set1_epi32(32768));
     const __m256i v = _mm256_sub_epi32(_mm256_srl_epi32(V, shift), _mm256_set1_epi32(32768));

@@ -222,15 +222,18 @@ WIDE __attribute__((always_inline)) inline void drawSpanWide(const Span& r, cons
     if (g < r.n) drawGroups<F, 1>(rr, cc, &g);
 }
 
-// Two spans (of neighbouring rows) side by side: two groups of each at a time
-// while both have at least nine pixels left, then one of each, then what
-// remains of the longer one.
-template <unsigned F>
+// Two spans (of neighbouring rows) side by side: with kPairs 2, two groups of
+// each at a time while both have at least nine pixels left; then one of each,
+// then what remains of the longer one.
+// Two groups of each pay where there are registers for them (AVX-512's 32);
+// with AVX2's 16 the spilling costs more than the overlap gains on some
+// processors (Zen 3).
+template <unsigned F, int kPairs>
 WIDE __attribute__((always_inline)) inline void drawSpanPairWide(const Span r[2], const WideSpan c[2]) {
     const Span* const rr[2] = {&r[0], &r[1]};
     const WideSpan* const cc[2] = {&c[0], &c[1]};
     int g = 0;
-    for (; g + 8 < r[0].n && g + 8 < r[1].n; g += 16) {
+    for (; kPairs == 2 && g + 8 < r[0].n && g + 8 < r[1].n; g += 16) {
         const Span* const r4[4] = {&r[0], &r[1], &r[0], &r[1]};
         const WideSpan* const c4[4] = {&c[0], &c[1], &c[0], &c[1]};
         const int at[4] = {g, g, g + 8, g + 8};

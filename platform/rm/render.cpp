@@ -302,7 +302,7 @@ void Viewport::drawBands() {
 void Viewport::drawBand(int band) {
     const int y0 = target.y0 + (band << bandShift), y1 = std::min(y0 + bandRows(), target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
-    if (filling) fillRows(target, fillColour, y0, y1);
+    if (filling) fillColourRows(target, fillColour, y0, y1);
     if (device->detailed())
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
     for (size_t b = 0; b < device->batchCount; b++) {

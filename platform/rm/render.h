@@ -18,6 +18,7 @@ struct TV {  // a vertex in view space, with its projection
 };
 
 struct Queued {  // a translucent triangle set up, waiting for the sorted pass
+    Queued() {}  // filled by emit, not zeroed first
     RasterSetup setup;
     uint32_t farness;  // ~ the bits of its mean depth: smaller is farther
 };
@@ -249,26 +250,9 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
         return device->surface && !device->detailed() && x <= 0 && y <= 0 && x + w >= device->width &&
                y + h >= device->height;
     }
-    static void fillRows(const RTarget& t, uint32_t colour, int y0, int y1) {
-        for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++) {
-            uint32_t* at = t.color + (size_t)row * t.pitch;
-            std::fill(at + t.x0, at + t.x1, colour);
-        }
-    }
-    static void clearDepthRows(const RTarget& t, int y0, int y1) {
-        for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
-            for (int k = 0; k < t.samples; k++) {
-                float* at = t.depth + (size_t)row * t.dpitch + (size_t)k * t.plane;
-                std::fill(at + t.x0, at + t.x1, 0.0f);
-            }
-    }
     void clearColourBand(int band) {
         const RTarget& t = target;
-        for (int row = t.y0 + band * kFillRows; row < std::min(t.y0 + (band + 1) * kFillRows, t.y1); row++)
-            for (int k = 0; k < t.samples; k++) {
-                uint32_t* at = t.color + (size_t)row * t.pitch + (size_t)k * t.plane;
-                std::fill(at + t.x0, at + t.x1, 0u);
-            }
+        fillColourRows(t, 0, t.y0 + band * kFillRows, t.y0 + (band + 1) * kFillRows);
     }
     // Does a waiting depth clear now, band by band on the workers.
     void flushDepth() {
