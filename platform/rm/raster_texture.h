@@ -119,9 +119,11 @@ WIDE inline __m256i lerpRounded(__m256i a, __m256i b, __m256i w) {
 
 // The four texels of pixel i's sample (at its pair) in the low half, pixel
 // i + 4's in the high half.
-WIDE inline __m256i load2x128(const uint32_t* base, const int32_t* at, int i) {
-    const __m128i low = _mm_loadu_si128((const __m128i*)(base + 2 * (int64_t)at[i]));
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), _mm_loadu_si128((const __m128i*)(base + 2 * (int64_t)at[i + 4])), 1);
+// The indices are unsigned, so that taking one out of the register needs no
+// sign extension.
+WIDE inline __m256i load2x128(const uint32_t* base, const uint32_t* at, int i) {
+    const __m128i low = _mm_loadu_si128((const __m128i*)(base + 2 * (size_t)at[i]));
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(low), _mm_loadu_si128((const __m128i*)(base + 2 * (size_t)at[i + 4])), 1);
 }
 
 WIDE __attribute__((always_inline)) inline void bilinear8(Wide16& out, const Lvl& L, __m256i U, __m256i V) {
@@ -135,7 +137,7 @@ WIDE __attribute__((always_inline)) inline void bilinear8(Wide16& out, const Lvl
     // two channel by channel, then the bottom two.
     // Plain loads rather than gathers: a gather is about three times slower
     // on some processors (Zen 3) and no faster on the others.
-    alignas(32) int32_t at[8];
+    alignas(32) uint32_t at[8];
     _mm256_store_si256((__m256i*)at, idx);
     const __m256i order = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15,  //
                                            0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);

@@ -28,9 +28,9 @@ WIDE inline __m256i blend16(__m256i px, __m256i d, const WideSpan& c) {
 // texel loads) overlap.
 template <int K>
 struct Groups {
-    __m256i valid[K], pass[K], old[K];
+    __m256i valid[K], pass[K];
     bool whole[K];
-    __m256 jf[K], q[K], z[K];
+    __m256 jf[K], q[K];
     __m256 ds[K], dt[K];  // texture coordinates moved, for samples
     uint32_t* dst[K];
     float* zb[K];
@@ -40,10 +40,10 @@ struct Groups {
 #define WIDE_STEP WIDE __attribute__((always_inline)) inline
 
 // The lanes of each group that lie in its span from pixel g on, their depth
-// and the depth test; then the pixels there now. False when no lane passes.
+// and the depth test. False when no lane passes.
 template <unsigned F, int K>
 WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], const int g[K], Groups<K>& G) {
-    constexpr bool kZT = F & kZTest, kZW = F & kZWrite;
+    constexpr bool kZT = F & kZTest;
     const __m256 lane = _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i ilane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i any = _mm256_setzero_si256();
@@ -61,19 +61,13 @@ WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], co
         G.jf[k] = _mm256_add_ps(_mm256_set1_ps((float)at), lane);
         G.q[k] = _mm256_add_ps(c[k]->q0, _mm256_mul_ps(G.jf[k], c[k]->qdx));
         G.pass[k] = G.valid[k];
-        G.z[k] = _mm256_setzero_ps();
-        if constexpr (kZT || kZW)
-            G.z[k] = G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
-        if constexpr (kZT)
-            G.pass[k] = _mm256_and_si256(G.pass[k], _mm256_castps_si256(_mm256_cmp_ps(G.q[k], G.z[k], _CMP_GT_OQ)));
+        if constexpr (kZT) {
+            const __m256 z = G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
+            G.pass[k] = _mm256_and_si256(G.pass[k], _mm256_castps_si256(_mm256_cmp_ps(G.q[k], z, _CMP_GT_OQ)));
+        }
         any = _mm256_or_si256(any, G.pass[k]);
     }
-    if (_mm256_testz_si256(any, any)) return false;
-#pragma GCC unroll 4
-    for (int k = 0; k < K; k++)
-        G.old[k] = G.whole[k] ? _mm256_loadu_si256((const __m256i*)G.dst[k])
-                              : _mm256_maskload_epi32((const int*)G.dst[k], G.valid[k]);
-    return true;
+    return !_mm256_testz_si256(any, any);
 }
 
 // The lit texels of the groups' lanes at depths q: texture coordinates,
@@ -162,13 +156,18 @@ template <unsigned F, int K>
 WIDE_STEP void storeGroups(const WideSpan* const c[K], const Groups<K>& G) {
 #pragma GCC unroll 4
     for (int k = 0; k < K; k++) {
-        const __m256i colour = _mm256_blendv_epi8(G.old[k], finalColour<F>(G.px[k], G.old[k], *c[k]), G.pass[k]);
+        // The pixels there now, read only here: fewer registers are held
+        // through the shading.
+        const __m256i old = G.whole[k] ? _mm256_loadu_si256((const __m256i*)G.dst[k])
+                                       : _mm256_maskload_epi32((const int*)G.dst[k], G.valid[k]);
+        const __m256i colour = _mm256_blendv_epi8(old, finalColour<F>(G.px[k], old, *c[k]), G.pass[k]);
         if (G.whole[k])
             _mm256_storeu_si256((__m256i*)G.dst[k], colour);
         else
             _mm256_maskstore_epi32((int*)G.dst[k], G.valid[k], colour);
         if constexpr ((bool)(F & kZWrite)) {
-            const __m256 depth = _mm256_blendv_ps(G.z[k], G.q[k], _mm256_castsi256_ps(G.pass[k]));
+            const __m256 z = G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
+            const __m256 depth = _mm256_blendv_ps(z, G.q[k], _mm256_castsi256_ps(G.pass[k]));
             if (G.whole[k])
                 _mm256_storeu_ps(G.zb[k], depth);
             else
