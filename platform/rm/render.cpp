@@ -68,15 +68,15 @@ void Viewport::emit(Batch& out, const TV& a, const TV& b, const TV& c, const flo
     make(c, rc);
     if (queue) {
         // Set up now, in parallel; only their order waits for the sorted pass.
-        Queued& qd = out.queued.emplace_back();
-        if (!rasterSetup(target, ra, rb, rc, tex, flags, qd.setup) || qd.setup.yEnd < qd.setup.yStart) {
+        RasterSetup& qd = out.queued.emplace_back();
+        if (!rasterSetup(target, ra, rb, rc, tex, flags, qd) || qd.yEnd < qd.yStart) {
             out.queued.pop_back();
             return;
         }
         float z = (a.z + b.z + c.z) * (1.0f / 3.0f);
         uint32_t bits;
         memcpy(&bits, &z, 4);
-        qd.farness = ~bits;
+        out.places.push_back({~bits, qd.yStart, qd.yEnd});
         return;
     }
     RasterSetup& s = out.setups.emplace_back();
@@ -165,6 +165,7 @@ void Viewport::batchMeshes() {
 void Viewport::setUpBatch(Batch& b) {
     b.setups.clear();
     b.queued.clear();
+    b.places.clear();
     const DrawItem& d = *b.item;
     const Mesh* m = d.mesh;
     const uint32_t* tri = m->tris.data() + (size_t)b.first * 3;
@@ -222,27 +223,27 @@ void Viewport::setUpBatch(Batch& b) {
 }
 
 // Lists n set-ups band by band, in their order: band b draws those that
-// out[i] names for i in [start[b], start[b + 1]), set-up i being setupOf(i)
-// and named by nameOf(i).
-template <class T, class SetupOf, class NameOf>
-void Viewport::bin(size_t n, SetupOf setupOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const {
+// out[i] names for i in [start[b], start[b + 1]), set-up i having the rows
+// rowsOf(i) (first and last) and named by nameOf(i).
+template <class T, class RowsOf, class NameOf>
+void Viewport::bin(size_t n, RowsOf rowsOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const {
     start.assign((size_t)bands() + 1, 0);
     for (size_t i = 0; i < n; i++) {
-        const RasterSetup& t = setupOf(i);
-        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) start[band + 1]++;
+        const auto [first, last] = rowsOf(i);
+        for (int band = bandOf(first); band <= bandOf(last); band++) start[band + 1]++;
     }
     for (size_t band = 1; band < start.size(); band++) start[band] += start[band - 1];
     out.resize(start.back());
     for (size_t i = 0; i < n; i++) {
-        const RasterSetup& t = setupOf(i);
-        for (int band = bandOf(t.yStart); band <= bandOf(t.yEnd); band++) out[start[band]++] = nameOf(i);
+        const auto [first, last] = rowsOf(i);
+        for (int band = bandOf(first); band <= bandOf(last); band++) out[start[band]++] = nameOf(i);
     }
     for (size_t band = start.size() - 1; band > 0; band--) start[band] = start[band - 1];  // back to the starts
     start[0] = 0;
 }
 
 void Viewport::binBatch(Batch& b) const {
-    bin(b.setups.size(), [&](size_t i) -> const RasterSetup& { return b.setups[i]; },
+    bin(b.setups.size(), [&](size_t i) { return std::pair(b.setups[i].yStart, b.setups[i].yEnd); },
         [](size_t i) { return (uint32_t)i; }, b.bandStart, b.inBand);
 }
 
@@ -257,9 +258,9 @@ void Viewport::sortTranslucent() {
     auto& other = device->sorting;
     order.clear();
     for (uint32_t b = 0; b < device->batchCount; b++) {
-        const auto& queued = device->batches[b].queued;
-        for (uint32_t i = 0; i < queued.size(); i++)
-            order.push_back((uint64_t)queued[i].farness << 32 | b << 16 | i);
+        const auto& places = device->batches[b].places;
+        for (uint32_t i = 0; i < places.size(); i++)
+            order.push_back((uint64_t)places[i].farness << 32 | b << 16 | i);
     }
     other.resize(order.size());
     for (int shift = 32; shift < 64 && !order.empty(); shift += 8) {
@@ -270,11 +271,16 @@ void Viewport::sortTranslucent() {
         for (uint64_t key : order) other[count[(key >> shift) & 255]++] = key;
         order.swap(other);
     }
-    auto setupOf = [&](size_t i) -> const RasterSetup& {
+    auto rowsOf = [&](size_t i) {
         const uint64_t key = order[i];
-        return device->batches[(uint32_t)key >> 16].queued[key & 0xFFFF].setup;
+        const QueuedPlace& p = device->batches[(uint32_t)key >> 16].places[key & 0xFFFF];
+        return std::pair(p.yStart, p.yEnd);
     };
-    bin(order.size(), setupOf, [&](size_t i) { return &setupOf(i); }, device->bandStart, device->binned);
+    auto setupOf = [&](size_t i) {
+        const uint64_t key = order[i];
+        return &device->batches[(uint32_t)key >> 16].queued[key & 0xFFFF];
+    };
+    bin(order.size(), rowsOf, setupOf, device->bandStart, device->binned);
 }
 
 void Viewport::drawBands() {

@@ -17,10 +17,12 @@ struct TV {  // a vertex in view space, with its projection
     float sx, sy, q;
 };
 
-struct Queued {  // a translucent triangle set up, waiting for the sorted pass
-    Queued() {}  // filled by emit, not zeroed first
-    RasterSetup setup;
+// A translucent triangle set up, waiting for the sorted pass: what the sort
+// and the binning read of it, kept apart from its set-up so that they read
+// little of another worker's memory.
+struct QueuedPlace {
     uint32_t farness;  // ~ the bits of its mean depth: smaller is farther
+    int yStart, yEnd;  // its set-up's rows
 };
 
 struct DrawItem {  // a mesh in one frame, in view coordinates
@@ -43,7 +45,8 @@ struct alignas(64) Batch {  // its own cache lines: workers fill neighbouring ru
     std::vector<RasterSetup> setups;
     // Band b draws setups[inBand[i]] for i in [bandStart[b], bandStart[b + 1]).
     std::vector<uint32_t> bandStart, inBand;
-    std::vector<Queued> queued;
+    std::vector<RasterSetup> queued;
+    std::vector<QueuedPlace> places;  // of the queued set-ups
 };
 
 struct Device final : Obj<IDirect3DRMDevice2> {
@@ -289,8 +292,8 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     bool visible(const DrawItem& d) const;
     void batchMeshes();
     void setUpBatch(Batch& b);
-    template <class T, class SetupOf, class NameOf>
-    void bin(size_t n, SetupOf setupOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const;
+    template <class T, class RowsOf, class NameOf>
+    void bin(size_t n, RowsOf rowsOf, NameOf nameOf, std::vector<uint32_t>& start, std::vector<T>& out) const;
     void binBatch(Batch& b) const;
     void sortTranslucent();
 
