@@ -39,6 +39,13 @@ struct Groups {
 
 #define WIDE_STEP WIDE __attribute__((always_inline)) inline
 
+// The depth under group k: a plain load where its eight pixels fit in the
+// row, masked near the row's end.
+template <int K>
+WIDE_STEP __m256 groupDepth(const Groups<K>& G, int k) {
+    return G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
+}
+
 // The lanes of each group that lie in its span from pixel g on, their depth
 // and the depth test. False when no lane passes.
 template <unsigned F, int K>
@@ -62,7 +69,7 @@ WIDE_STEP bool testGroups(const Span* const r[K], const WideSpan* const c[K], co
         G.q[k] = _mm256_add_ps(c[k]->q0, _mm256_mul_ps(G.jf[k], c[k]->qdx));
         G.pass[k] = G.valid[k];
         if constexpr (kZT) {
-            const __m256 z = G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
+            const __m256 z = groupDepth(G, k);
             G.pass[k] = _mm256_and_si256(G.pass[k], _mm256_castps_si256(_mm256_cmp_ps(G.q[k], z, _CMP_GT_OQ)));
         }
         any = _mm256_or_si256(any, G.pass[k]);
@@ -166,7 +173,7 @@ WIDE_STEP void storeGroups(const WideSpan* const c[K], const Groups<K>& G) {
         else
             _mm256_maskstore_epi32((int*)G.dst[k], G.valid[k], colour);
         if constexpr ((bool)(F & kZWrite)) {
-            const __m256 z = G.whole[k] ? _mm256_loadu_ps(G.zb[k]) : _mm256_maskload_ps(G.zb[k], G.valid[k]);
+            const __m256 z = groupDepth(G, k);
             const __m256 depth = _mm256_blendv_ps(z, G.q[k], _mm256_castsi256_ps(G.pass[k]));
             if (G.whole[k])
                 _mm256_storeu_ps(G.zb[k], depth);
