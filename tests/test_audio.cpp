@@ -79,6 +79,7 @@ TEST_F(Sound, StartUpFailuresShowOnlyTheirMessage) {
         bool ok = result == 0 && vtMessageBoxes() == std::vector<std::string>{message} && g_stream == 77u &&
                   contains(t, "BASS_Init") == initCalled && !contains(t, "BASS_StreamCreateFile") && !contains(t, "BASS_Start");
         if (!ok) fprintf(stderr, "result %d, %zu boxes, trace:\n%s", result, vtMessageBoxes().size(), t.c_str());
+        removeTempDirs();
         _exit(ok ? 0 : 1);
     };
     for (auto [step, message, initCalled] : {std::tuple("BASS_GetVersion", "BASS version 0.8 was not loaded", false),

@@ -364,7 +364,11 @@ TEST_F(Bass, OutputFadesOutWhenFreedAndWhenTheProcessEnds) {
             play(held);
             Sleep(100);
             size_t end = heardNow();
-            vtSetExitHook([end](int) { _exit(fadedOut(end) ? 0 : 1); });
+            vtSetExitHook([end](int) {
+                const bool faded = fadedOut(end);
+                removeTempDirs();
+                _exit(faded ? 0 : 1);
+            });
             ExitProcess(0);
         },
         ::testing::ExitedWithCode(0), "");

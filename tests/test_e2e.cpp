@@ -28,9 +28,22 @@ const uint32_t kCues[27] = {46076,    488884,   965036,   1453660,  1922412,  28
                             9526380,  11436032, 13341332, 14064293, 14304870, 15026601, 15238296,
                             15958798, 16199375, 16907768, 17142472, 19030000, 20800000};
 
+// A folder for this program's files, removed with them when it ends.
+struct TempFolder {
+    std::string path;
+    TempFolder() {
+        char pattern[] = "/tmp/velkor-e2e-XXXXXX";
+        path = mkdtemp(pattern) ? pattern : "/tmp";
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (path != "/tmp") std::filesystem::remove_all(path, ignored);
+    }
+};
+
 const std::string& tempDir() {
-    static const std::string dir = [] { char pattern[] = "/tmp/velkor-e2e-XXXXXX"; return std::string(mkdtemp(pattern)); }();
-    return dir;
+    static const TempFolder folder;
+    return folder.path;
 }
 
 std::string slurp(const std::string& path) {
