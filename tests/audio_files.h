@@ -7,42 +7,17 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "tests/temp_dirs.h"
 
 namespace audiotest {
 
-// Directories this test program made, removed with everything in them when
-// it ends (or, in a death test's child, which ends with _exit, when it calls
-// removeTempDirs first). Only the process that made a directory removes it:
-// a child forked from the test keeps its parent's list.
-struct MadeDirs {
-    std::vector<std::pair<pid_t, std::string>> paths;
-    void removeAll() {
-        std::error_code ignored;
-        for (const auto& [maker, path] : paths)
-            if (maker == getpid()) std::filesystem::remove_all(path, ignored);
-        paths.clear();
-    }
-    ~MadeDirs() { removeAll(); }
-};
-
-inline MadeDirs& madeDirs() {
-    static MadeDirs made;
-    return made;
-}
-
-inline void removeTempDirs() { madeDirs().removeAll(); }
+using testdirs::removeTempDirs;
 
 // A fresh directory under /tmp, removed when the program ends.
-inline std::string tempDir() {
-    char name[] = "/tmp/velkor-audio-XXXXXX";
-    if (!mkdtemp(name)) return "/tmp";
-    madeDirs().paths.emplace_back(getpid(), name);
-    return name;
-}
+inline std::string tempDir() { return testdirs::makeTempDir("audio"); }
 
 // PCM WAV; `samples` interleaved, 8-bit data taken from the upper byte.
 inline bool writeWav(const std::string& path, int rate, int channels, int bits, const std::vector<int16_t>& samples) {

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/temp_dirs.h"
+
 namespace {
 
 const std::string kCapture = std::string(VELKOR_BINARY_DIR) + "/velkor-capture";
@@ -29,21 +31,9 @@ const uint32_t kCues[27] = {46076,    488884,   965036,   1453660,  1922412,  28
                             15958798, 16199375, 16907768, 17142472, 19030000, 20800000};
 
 // A folder for this program's files, removed with them when it ends.
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        char pattern[] = "/tmp/velkor-e2e-XXXXXX";
-        path = mkdtemp(pattern) ? pattern : "/tmp";
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (path != "/tmp") std::filesystem::remove_all(path, ignored);
-    }
-};
-
 const std::string& tempDir() {
-    static const TempFolder folder;
-    return folder.path;
+    static const std::string dir = testdirs::makeTempDir("e2e");
+    return dir;
 }
 
 std::string slurp(const std::string& path) {
