@@ -6,6 +6,7 @@
 #include "platform/rm/raster.h"
 #include "platform/rm/raster_edges.h"
 #include "platform/rm/raster_internal.h"
+#include "platform/rm/prefetch.h"
 
 namespace rm {
 
@@ -133,18 +134,24 @@ void rasterRows(const RTarget& t, const RasterSetup& s, int y0, int y1) {
 }
 
 // Built with the rasterizer's loops, so that the fills are vector stores.
+// Each row's next one is fetched while it is filled: the rows of a band were
+// often another worker's the frame before.
 void fillColourRows(const RTarget& t, uint32_t colour, int y0, int y1) {
-    for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
+    const int first = std::max(y0, t.y0), end = std::min(y1, t.y1);
+    for (int row = first; row < end; row++)
         for (int k = 0; k < t.samples; k++) {
             uint32_t* at = t.color + (size_t)row * t.pitch + (size_t)k * t.plane;
+            if (row + 1 < end) prefetchForWrite(at + t.pitch + t.x0, (size_t)(t.x1 - t.x0) * 4);
             std::fill(at + t.x0, at + t.x1, colour);
         }
 }
 
 void clearDepthRows(const RTarget& t, int y0, int y1) {
-    for (int row = std::max(y0, t.y0); row < std::min(y1, t.y1); row++)
+    const int first = std::max(y0, t.y0), end = std::min(y1, t.y1);
+    for (int row = first; row < end; row++)
         for (int k = 0; k < t.samples; k++) {
             float* at = t.depth + (size_t)row * t.dpitch + (size_t)k * t.plane;
+            if (row + 1 < end) prefetchForWrite(at + t.dpitch + t.x0, (size_t)(t.x1 - t.x0) * 4);
             std::fill(at + t.x0, at + t.x1, 0.0f);
         }
 }

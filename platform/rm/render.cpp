@@ -3,6 +3,7 @@
 // faces sorted farthest first, every triangle set up once and binned to bands
 // of rows, which the workers draw in parallel.
 #include "platform/rm/render.h"
+#include "platform/rm/prefetch.h"
 
 
 namespace rm {
@@ -68,6 +69,7 @@ void Viewport::emit(Batch& out, const TV& a, const TV& b, const TV& c, const flo
     make(c, rc);
     if (queue) {
         // Set up now, in parallel; only their order waits for the sorted pass.
+        prefetchAppend(out.queued, kSetUpAhead);
         RasterSetup& qd = out.queued.emplace_back();
         if (!rasterSetup(target, ra, rb, rc, tex, flags, qd) || qd.yEnd < qd.yStart) {
             out.queued.pop_back();
@@ -79,6 +81,7 @@ void Viewport::emit(Batch& out, const TV& a, const TV& b, const TV& c, const flo
         out.places.push_back({~bits, qd.yStart, qd.yEnd});
         return;
     }
+    prefetchAppend(out.setups, kSetUpAhead);
     RasterSetup& s = out.setups.emplace_back();
     if (!rasterSetup(target, ra, rb, rc, tex, flags, s) || s.yEnd < s.yStart) out.setups.pop_back();
 }
@@ -313,12 +316,18 @@ void Viewport::drawBand(int band) {
         for (int row = y0; row < y1; row++) device->enlargeRow(row);
     for (size_t b = 0; b < device->batchCount; b++) {
         const Batch& run = device->batches[b];
-        for (uint32_t i = run.bandStart[band]; i < run.bandStart[band + 1]; i++)
+        const uint32_t end = run.bandStart[band + 1];
+        for (uint32_t i = run.bandStart[band]; i < end; i++) {
+            if (i + kDrawAhead < end) prefetchForRead(&run.setups[run.inBand[i + kDrawAhead]], sizeof(RasterSetup));
             rasterRows(target, run.setups[run.inBand[i]], y0, y1);
+        }
     }
     const auto& binned = device->binned;
-    for (uint32_t i = device->bandStart[band]; i < device->bandStart[band + 1]; i++)
+    const uint32_t end = device->bandStart[band + 1];
+    for (uint32_t i = device->bandStart[band]; i < end; i++) {
+        if (i + kDrawAhead < end) prefetchForRead(binned[i + kDrawAhead], sizeof(RasterSetup));
         rasterRows(target, *binned[i], y0, y1);
+    }
     // With samples, the band is done: its pixels are their samples' mean.
     if (device->planes > 1) resolveRows(target, device->shown.data(), device->drawWidth, y0, y1);
 }

@@ -287,6 +287,10 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     // parallel; the order of the set-ups is the order of the runs. Small
     // enough that the workers finish together.
     static constexpr uint32_t kBatchTriangles = 256;
+    // How many set-ups on their storage is fetched: to be written while
+    // setting up, to be read while drawing a band.
+    static constexpr size_t kSetUpAhead = 8;
+    static constexpr uint32_t kDrawAhead = 4;
     static constexpr size_t kMaxBatches = 65536;  // 16 million triangles a frame
 
     bool visible(const DrawItem& d) const;
