@@ -3,8 +3,10 @@
 // faces sorted farthest first, every triangle set up once and binned to bands
 // of rows, which the workers draw in parallel.
 #include "platform/rm/render.h"
-#include "platform/rm/prefetch.h"
 
+#include <chrono>
+
+#include "platform/rm/prefetch.h"
 
 namespace rm {
 
@@ -289,26 +291,45 @@ void Viewport::sortTranslucent() {
 void Viewport::drawBands() {
     const int n = bands();
     auto& load = device->bandLoad;
-    load.assign((size_t)n, 0);
-    for (int band = 0; band < n; band++) {
-        load[band] = device->bandStart[band + 1] - device->bandStart[band];
-        for (size_t b = 0; b < device->batchCount; b++) {
-            const auto& start = device->batches[b].bandStart;
-            load[band] += start[band + 1] - start[band];
+    auto& time = device->bandTime;
+    if (time.size() == (size_t)n) {
+        load = time;
+    } else {
+        // The translucent faces a band had the frame before stand for this
+        // frame's, not sorted yet.
+        load.assign((size_t)n, 0.0f);
+        const auto& before = device->bandStart;
+        const bool known = before.size() == (size_t)n + 1;
+        for (int band = 0; band < n; band++) {
+            uint32_t faces = known ? before[band + 1] - before[band] : 0;
+            for (size_t b = 0; b < device->batchCount; b++) {
+                const auto& start = device->batches[b].bandStart;
+                faces += start[band + 1] - start[band];
+            }
+            load[band] = (float)faces;
         }
+        time.assign((size_t)n, 0.0f);
     }
     auto& order = device->bandOrder;
     order.resize(n);
     for (int band = 0; band < n; band++) order[band] = band;
     std::sort(order.begin(), order.end(),
               [&](uint32_t a, uint32_t b) { return load[a] != load[b] ? load[a] > load[b] : a < b; });
-    runParts(n, [](void* self, int part) {
+    sorted.store(false);
+    runParts(n + 1, [](void* self, int part) {
         auto* v = static_cast<Viewport*>(self);
-        v->drawBand((int)v->device->bandOrder[part]);
+        if (part == 0) {  // handed out first: no band waits on a job not yet taken
+            v->sortTranslucent();
+            v->sorted.store(true, std::memory_order_release);
+            v->sorted.notify_all();
+        } else {
+            v->drawBand((int)v->device->bandOrder[part - 1]);
+        }
     }, this);
 }
 
 void Viewport::drawBand(int band) {
+    const auto start = std::chrono::steady_clock::now();
     const int y0 = target.y0 + (band << bandShift), y1 = std::min(y0 + bandRows(), target.y1);
     if (clearing) clearDepthRows(target, y0, y1);
     if (filling) fillColourRows(target, fillColour, y0, y1);
@@ -322,6 +343,7 @@ void Viewport::drawBand(int band) {
             rasterRows(target, run.setups[run.inBand[i]], y0, y1);
         }
     }
+    sorted.wait(false, std::memory_order_acquire);
     const auto& binned = device->binned;
     const uint32_t end = device->bandStart[band + 1];
     for (uint32_t i = device->bandStart[band]; i < end; i++) {
@@ -330,6 +352,7 @@ void Viewport::drawBand(int band) {
     }
     // With samples, the band is done: its pixels are their samples' mean.
     if (device->planes > 1) resolveRows(target, device->shown.data(), device->drawWidth, y0, y1);
+    device->bandTime[band] = std::chrono::duration<float, std::micro>(std::chrono::steady_clock::now() - start).count();
 }
 
 void Viewport::drawTree(Frame* f, const Xf& world, bool zOn, int sort, size_t depth) {
@@ -415,8 +438,6 @@ HRESULT Viewport::Render(IDirect3DRMFrame* scene) {
         auto* v = static_cast<Viewport*>(self);
         v->setUpBatch(v->device->batches[part]);
     }, this);
-    // Translucent faces last, farthest first; ties in the order they came.
-    sortTranslucent();
     if (device->detailed()) {  // rows of the drawing outside the viewport
         for (int row = 0; row < target.y0; row++) device->enlargeShownRow(row);
         for (int row = target.y1; row < device->drawHeight; row++) device->enlargeShownRow(row);

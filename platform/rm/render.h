@@ -2,6 +2,8 @@
 // pipeline (transform, clipping, projection, sorting, set-up and the bands of
 // rows drawn on the workers) in render.cpp.
 #pragma once
+#include <atomic>
+
 #include "platform/rm/objects.h"
 #include "platform/rm/workers.h"
 #include "platform/backend.h"
@@ -68,8 +70,11 @@ struct Device final : Obj<IDirect3DRMDevice2> {
     std::vector<uint64_t> order, sorting;
     std::vector<const RasterSetup*> binned;
     std::vector<uint32_t> bandStart;
-    // The bands, busiest first, so that no worker is left with a long one at the end.
-    std::vector<uint32_t> bandOrder, bandLoad;
+    // The bands, busiest first, so that no worker is left with a long one at
+    // the end: by the time each took the frame before (in microseconds), or
+    // when the bands are new, by their faces.
+    std::vector<uint32_t> bandOrder;
+    std::vector<float> bandLoad, bandTime;
     // A viewport's clear of the depth buffer waits for its pass, which clears
     // each band's rows just before drawing them, while they are in the cache.
     // `depthClear` is that rectangle (color unused) when `depthPending`.
@@ -315,7 +320,11 @@ struct Viewport final : Obj<IDirect3DRMViewport> {
     // Fills of the colour and depth buffers are shared out in bands of this many rows.
     static constexpr int kFillRows = 16;
 
+    // The bands, with the translucent faces' sort as the first job: the
+    // workers draw the bands' opaque faces meanwhile, and each band waits for
+    // `sorted` only before its translucent ones.
     void drawBands();
+    std::atomic<bool> sorted{false};
 
     void drawBand(int band);
 

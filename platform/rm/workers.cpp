@@ -55,7 +55,7 @@ struct Pool {
     int parts = 0;
     int helpers = 0;  // workers asked to help
     bool open = false;
-    int active = 0;  // workers inside the job
+    std::atomic<int> active{0};  // workers inside the job
     std::atomic<unsigned> generation{0};  // moved on under the lock
     std::atomic<int> next{0};
 
@@ -146,6 +146,17 @@ void runParts(int parts, PartFn fn, void* context) {
     p.work();
     std::unique_lock<std::mutex> guard(p.lock);
     p.open = false;
+    // The workers still drawing finish soon: look for that for a moment
+    // before sleeping, which would cost a wake-up.
+    if (p.active.load() != 0) {
+        guard.unlock();
+        const auto until = std::chrono::steady_clock::now() + kSpin;
+        for (int spin = 1; p.active.load(std::memory_order_acquire) != 0; spin++) {
+            relax();
+            if (spin % 64 == 0 && std::chrono::steady_clock::now() > until) break;
+        }
+        guard.lock();
+    }
     p.finished.wait(guard, [&] { return p.active == 0; });
 }
 
