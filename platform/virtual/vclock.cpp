@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
@@ -36,7 +37,9 @@ struct VThread {
 std::mutex g_lock;
 std::deque<VThread> g_threadStore;  // stable addresses; handles point here
 std::vector<VThread*> g_waiting;     // threads not running and not done
-VThread* g_current = nullptr;
+// The thread whose turn it is. Set under g_lock; read without it only by a
+// waiting thread looking for its turn.
+std::atomic<VThread*> g_current{nullptr};
 int g_nextId = 0;
 std::atomic<int64_t> g_now{0};
 thread_local VThread* t_self = nullptr;
@@ -173,13 +176,31 @@ void scheduleNext(std::unique_lock<std::mutex>& lock) {
 
 }  // namespace
 
+// Threads that sleep a millisecond at a time hand the turn back and forth
+// thousands of times a second of the show, each in microseconds of real
+// time: a waiting thread looks for its turn this long before it sleeps,
+// since waking a sleeping thread costs far more than the turn itself. It
+// gives up its processor while it looks, for the threads that have work.
+constexpr auto kTurnSpin = std::chrono::microseconds(100);
+
+void waitForTurn(std::unique_lock<std::mutex>& lock, VThread* me) {
+    if (g_current.load() != me) {
+        lock.unlock();
+        const auto until = std::chrono::steady_clock::now() + kTurnSpin;
+        while (g_current.load(std::memory_order_acquire) != me && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        lock.lock();
+    }
+    me->cv.wait(lock, [me] { return g_current.load() == me; });
+}
+
 void vtBlockUntil(int64_t wake) {
     std::unique_lock<std::mutex> lock(g_lock);
     VThread* me = self(lock);
     me->wake = std::max(wake, g_now.load());
     g_waiting.push_back(me);
     scheduleNext(lock);
-    me->cv.wait(lock, [me] { return g_current == me; });
+    waitForTurn(lock, me);
 }
 
 void vtWaitVblank() {
@@ -208,7 +229,7 @@ void sysThreadBegins(void* token) {
     auto* t = (VThread*)token;
     std::unique_lock<std::mutex> lock(g_lock);
     t_self = t;
-    t->cv.wait(lock, [t] { return g_current == t; });
+    t->cv.wait(lock, [t] { return g_current.load() == t; });
 }
 
 void sysThreadEnds(void* token) {
